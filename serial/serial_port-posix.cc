@@ -1,0 +1,275 @@
+// The serial link on a POSIX terminal device.
+//
+// A port is opened without becoming the controlling terminal and without
+// waiting for carrier, and kept for this process alone: flock(LOCK_EX) keeps
+// out every program that also locks (root included), and TIOCEXCL makes the
+// kernel refuse further opens by anyone but root. The line is put into raw
+// 8N1: no input or output processing, no flow control of any kind, modem
+// lines ignored (CLOCAL), no hang-up on close, and VMIN = VTIME = 0 so the
+// driver never holds a read back.
+//
+// The descriptor stays non-blocking. Reads wait in poll() for at most the
+// rest of their millisecond; writes wait in poll() for room, and give up once
+// the device has taken nothing for two seconds, so a dead line cannot hang the
+// programmer.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "serial/port_names.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// How long a read waits for its bytes.
+constexpr auto kReadTimeout = std::chrono::milliseconds(1);
+// How long a write waits for a device that takes nothing.
+constexpr auto kWriteStall = std::chrono::seconds(2);
+
+struct SpeedRow {
+  uint32_t baud;
+  speed_t speed;
+};
+
+// Every rate the terminal interface has a constant for. The programmer itself
+// uses 4800 to 230400.
+constexpr SpeedRow kSpeeds[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+};
+
+bool SpeedForBaud(uint32_t baud, speed_t* speed) {
+  for (const SpeedRow& row : kSpeeds) {
+    if (row.baud == baud) {
+      *speed = row.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Raw 8N1 at `speed`, every other setting of `t` that matters cleared.
+void MakeRaw8N1(termios* t, speed_t speed) {
+  t->c_iflag &=
+      ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
+  t->c_oflag &= ~OPOST;
+  t->c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  t->c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL);
+  t->c_cflag |= CS8 | CLOCAL | CREAD;
+  t->c_cc[VMIN] = 0;
+  t->c_cc[VTIME] = 0;
+  cfsetispeed(t, speed);
+  cfsetospeed(t, speed);
+}
+
+// Whether the device reports the settings the link depends on: speed, 8N1,
+// modem lines ignored, receiver on, no hardware flow control. The rest of the
+// raw mode is not read back; drivers are free to report unsupported flags as
+// they like. (A pseudo-terminal reports 8 data bits and no parity whatever it
+// was asked, so on one the check covers speed, stop bits and flow control.)
+bool SettingsTook(const termios& t, speed_t speed) {
+  return cfgetospeed(&t) == speed && (t.c_cflag & CSIZE) == CS8 && !(t.c_cflag & PARENB) &&
+         !(t.c_cflag & CSTOPB) && (t.c_cflag & (CLOCAL | CREAD)) == (CLOCAL | CREAD) &&
+         !(t.c_cflag & CRTSCTS);
+}
+
+// Milliseconds for poll() until `deadline`, rounded up so that a wait never
+// ends before it; 0 once it has passed.
+int PollMs(SteadyClock::time_point deadline) {
+  const auto left = deadline - SteadyClock::now();
+  if (left <= SteadyClock::duration::zero()) return 0;
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+class PosixSerialLink : public SerialLink {
+ public:
+  explicit PosixSerialLink(int fd) : fd_(fd) {}
+
+  ~PosixSerialLink() override {
+    ::ioctl(fd_, TIOCNXCL);
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+  }
+
+  void setBaudRate(uint32_t baud) override {
+    speed_t speed;
+    termios t;
+    if (!SpeedForBaud(baud, &speed) || ::tcgetattr(fd_, &t) != 0) return;
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    ::tcsetattr(fd_, TCSANOW, &t);
+    ::tcdrain(fd_);
+  }
+
+  void drain() override { ::tcdrain(fd_); }
+
+  bool write(const void* data, size_t count) override {
+    const uint8_t* next = static_cast<const uint8_t*>(data);
+    size_t left = count;
+    auto lastProgress = SteadyClock::now();
+    while (left > 0) {
+      const ssize_t written = ::write(fd_, next, left);
+      if (written > 0) {
+        next += written;
+        left -= static_cast<size_t>(written);
+        lastProgress = SteadyClock::now();
+        continue;
+      }
+      if (written < 0 && errno == EINTR) continue;
+      if (written == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+      const int waitMs = PollMs(lastProgress + kWriteStall);
+      if (waitMs == 0) return false;
+      pollfd p = {fd_, POLLOUT, 0};
+      if (::poll(&p, 1, waitMs) < 0 && errno != EINTR) return false;
+      if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+    }
+    return true;
+  }
+
+  size_t read(void* buffer, size_t count) override {
+    uint8_t* into = static_cast<uint8_t*>(buffer);
+    size_t got = 0;
+    const auto deadline = SteadyClock::now() + kReadTimeout;
+    while (got < count) {
+      const ssize_t n = ::read(fd_, into + got, count - got);
+      if (n > 0) {
+        got += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      // With VMIN = VTIME = 0 an empty queue reads as 0 bytes, or as EAGAIN;
+      // any other error (EIO once the device has gone) ends the read.
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return failed(deadline, got);
+      const int waitMs = PollMs(deadline);
+      if (waitMs == 0) break;
+      pollfd p = {fd_, POLLIN, 0};
+      const int ready = ::poll(&p, 1, waitMs);
+      if (ready < 0 && errno != EINTR) return failed(deadline, got);
+      if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        // Hung up: take what is still queued, then give up.
+        const ssize_t last = ::read(fd_, into + got, count - got);
+        if (last > 0) got += static_cast<size_t>(last);
+        return failed(deadline, got);
+      }
+    }
+    return got;
+  }
+
+ private:
+  // A read that cannot go on still keeps its millisecond, so that callers'
+  // polling loops do not spin on a device that has gone.
+  static size_t failed(SteadyClock::time_point deadline, size_t got) {
+    std::this_thread::sleep_until(deadline);
+    return got;
+  }
+
+  const int fd_;
+};
+
+// `path` as the user knows it: with the port name they gave when it differs.
+std::string Label(const std::string& path, const std::string& portName) {
+  return path == portName ? path : path + " (" + portName + ")";
+}
+
+std::string OpenFailure(int error, const std::string& label) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return "permission denied on " + label +
+             "; add yourself to the dialout group (sudo usermod -aG dialout $USER) and log in "
+             "again";
+    case EBUSY:
+      return label + " is busy: another program has it open";
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case ENOTDIR:
+      return "no such device: " + label;
+    default:
+      return "cannot open " + label + ": " + std::strerror(error);
+  }
+}
+
+class PosixPortOpener : public PortOpener {
+ public:
+  std::unique_ptr<SerialLink> open(const char* portName, uint32_t baud, std::string* why) override {
+    std::string reason;
+    std::unique_ptr<SerialLink> link = tryOpen(portName ? portName : "", baud, &reason);
+    if (!link && why) *why = reason;
+    return link;
+  }
+
+ private:
+  static std::unique_ptr<SerialLink> tryOpen(const std::string& portName, uint32_t baud,
+                                             std::string* why) {
+    const std::string path = DevicePathForPort(portName, why);
+    if (path.empty()) return nullptr;
+    const std::string label = Label(path, portName);
+    speed_t speed;
+    if (!SpeedForBaud(baud, &speed)) {
+      *why = "cannot open " + label + " at " + std::to_string(baud) +
+             " bps: the device has no such rate";
+      return nullptr;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      *why = OpenFailure(errno, label);
+      return nullptr;
+    }
+    auto fail = [fd, why](std::string text) {
+      ::close(fd);
+      *why = std::move(text);
+      return nullptr;
+    };
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      return fail(errno == EWOULDBLOCK ? OpenFailure(EBUSY, label)
+                                       : "cannot lock " + label + ": " + std::strerror(errno));
+    }
+    termios t;
+    if (::tcgetattr(fd, &t) != 0) {
+      return fail(errno == ENOTTY
+                      ? label + " is not a serial port"
+                      : "cannot read the line settings of " + label + ": " + std::strerror(errno));
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+      return fail("cannot get exclusive use of " + label + ": " + std::strerror(errno));
+    }
+    // From here on the link owns the descriptor and its destructor undoes
+    // the lock and the exclusive mode.
+    auto link = std::make_unique<PosixSerialLink>(fd);
+    MakeRaw8N1(&t, speed);
+    termios applied;
+    if (::tcsetattr(fd, TCSANOW, &t) != 0 || ::tcgetattr(fd, &applied) != 0 ||
+        !SettingsTook(applied, speed)) {
+      *why = "cannot set " + label + " to " + std::to_string(baud) + " bps 8N1";
+      return nullptr;
+    }
+    link->drain();
+    return link;
+  }
+};
+
+}  // namespace
+
+PortOpener& PlatformPortOpener() {
+  static PosixPortOpener opener;
+  return opener;
+}
