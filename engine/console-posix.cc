@@ -1,0 +1,49 @@
+// The console on POSIX: stdio for the texts, the terminal in non-canonical
+// mode for a single key.
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "engine/console.h"
+
+namespace {
+
+class PosixConsole : public Console {
+ public:
+  void write(std::string_view text) override {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+  }
+
+  void writeError(std::string_view line) override {
+    std::fflush(stdout);
+    std::fprintf(stderr, "fwp: %.*s\n", static_cast<int>(line.size()), line.data());
+  }
+
+  void waitForKey() override {
+    termios saved;
+    const bool terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+      // One key, no Enter, no echo. Signals stay on, so Ctrl-C still
+      // reaches the programmer and ends the wait (the read is interrupted).
+      termios raw = saved;
+      raw.c_lflag &= ~(ICANON | ECHO);
+      raw.c_cc[VMIN] = 1;
+      raw.c_cc[VTIME] = 0;
+      tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    }
+    // Straight from the descriptor, so that stdio buffers nothing that a
+    // later wait would then not see. End of input and errors end the wait.
+    char key;
+    (void)!::read(STDIN_FILENO, &key, 1);
+    if (terminal) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  }
+};
+
+}  // namespace
+
+Console& PlatformConsole() {
+  static PosixConsole console;
+  return console;
+}

@@ -1,0 +1,49 @@
+// Where the programmer's texts go, and where it waits for a key.
+//
+// The engine prints its banner, usage, messages and run report to standard
+// output in exact wording, and waits for one key after the short usage and
+// after the run report. Abstract so tests can capture the output and answer
+// the key waits.
+//
+// Threads: used by the thread that runs the programmer; SetEngineConsole is
+// called only while no run is in progress.
+#ifndef VELMORA_ENGINE_CONSOLE_H_
+#define VELMORA_ENGINE_CONSOLE_H_
+
+#include <string_view>
+
+class Console {
+ public:
+  virtual ~Console() = default;
+
+  // Standard output. The text appears at once (a terminal shows the address
+  // updates live).
+  virtual void write(std::string_view text) = 0;
+
+  // One line for standard error, without its line end: why something the
+  // user asked for could not be done.
+  virtual void writeError(std::string_view line) = 0;
+
+  // Waits for one key. Takes a single key without Enter on a terminal, and
+  // returns at once at the end of input.
+  virtual void waitForKey() = 0;
+};
+
+// Standard output and error, and the keyboard of the controlling terminal.
+Console& PlatformConsole();
+
+// The console in force: PlatformConsole() unless another was installed.
+Console& EngineConsole();
+
+// Installs `console` (which must outlive its use); null restores
+// PlatformConsole().
+void SetEngineConsole(Console* console);
+
+// Formatted printing to the console in force.
+void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The command interpreter's PAUSE: "Press any key to continue . . . ", one
+// key, then the line end that the interpreter echoes.
+void Pause();
+
+#endif  // VELMORA_ENGINE_CONSOLE_H_

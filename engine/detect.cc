@@ -1,0 +1,55 @@
+#include "engine/detect.h"
+
+#include <cstdio>
+
+#include "engine/console.h"
+#include "engine/programmer.h"
+#include "engine/reply_reader.h"
+#include "serial/serial_port.h"
+
+int DetectReceiver() {
+  // Settle at 115200 and drop whatever the line held.
+  SerialPort::setBaudRate(115200);
+  SerialPort::drain();
+  WaitForReply(10);
+  ResetReplyReader();
+
+  for (int rate : kLoaderScanRates) {
+    SerialPort::setBaudRate(rate);
+    SerialPort::writeText(kSyncString);
+    if (WaitForReply(100)) {
+      g_programmingBaud = rate;
+      return 1;
+    }
+  }
+
+  const int found = ScanSentenceBaud();
+  if (found == 0) return 0;
+  Print("Found GPS %d bps\n", found);
+
+  // Asked at the rate the firmware talks at; its loader then listens at the
+  // programming rate.
+  char sentence[48];
+  std::snprintf(sentence, sizeof sentence, "\r\n\r\n$PQVRX601,%d*00\r\n", g_programmingBaud);
+  SerialPort::writeText(sentence);
+  Delay(100);
+  SerialPort::setBaudRate(g_programmingBaud);
+  SerialPort::drain();
+  WaitForReply(100);
+  return 1;
+}
+
+int ScanSentenceBaud() {
+  SerialPort::setBaudRate(115200);
+  SerialPort::drain();
+  WaitForSentence(10);
+  ResetSentenceReader();
+  // The sentence reader is not reset between rates: a sentence opened at one
+  // rate may complete at the next.
+  for (int rate : kSentenceScanRates) {
+    SerialPort::setBaudRate(rate);
+    SerialPort::drain();
+    if (WaitForSentence(1000)) return rate;
+  }
+  return 0;
+}

@@ -1,0 +1,27 @@
+// Finding the receiver and bringing its loader up at the programming rate.
+//
+// The receiver is either in its programming loader (it answers the sync
+// string) or running its firmware (it emits "$" sentences at some rate).
+// Threads: the thread that runs the programmer; uses the shared port.
+#ifndef VELMORA_ENGINE_DETECT_H_
+#define VELMORA_ENGINE_DETECT_H_
+
+// The 10 bytes the loader answers with "RX".
+constexpr char kSyncString[] = "........QV";
+
+// The rates at which the loader is looked for, in order.
+constexpr int kLoaderScanRates[7] = {4800, 9600, 19200, 38400, 57600, 115200, 230400};
+// The rates at which sentences are looked for, in order.
+constexpr int kSentenceScanRates[6] = {9600, 38400, 4800, 19200, 57600, 115200};
+
+// 1 when the loader answered the sync string (the programming rate becomes the
+// rate it answered at, and the port stays there), or when sentences were found
+// and the baud switch sentence was sent (the port is left at the programming
+// rate). 0 when neither happened; the port is left at 115200.
+int DetectReceiver();
+
+// The first sentence scan rate at which a sentence completed within one
+// second, or 0.
+int ScanSentenceBaud();
+
+#endif  // VELMORA_ENGINE_DETECT_H_

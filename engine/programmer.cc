@@ -1,0 +1,265 @@
+#include "engine/programmer.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "engine/clock.h"
+#include "engine/console.h"
+#include "engine/detect.h"
+#include "engine/transfer.h"
+#include "serial/serial_port.h"
+
+const ImageInfo kImageTable[kSlotCount] = {
+    {"boot", "Boot code was missing!\n", 0x00000000, "\nBOOT CODE OK!"},
+    {"almanac", "Almanac code was missing!\n", 0x00008000, "\nALMANAC   OK!"},
+    {"app", "App code was missing!\n", 0x00010000, "\nAPP CODE  OK!"},
+    {"usr", "USER_DATA code was missing!\n", 0x00080000, "\nUSER_DATA CODE  OK!"},
+    {"odo", "ODO_DATA code was missing!\n", 0x00090000, "\nODO_DATA CODE  OK!"},
+    {"ni", "NINDEX code was missing!\n", 0x000A0000, "\nNINDEX CODE  OK!"},
+    {"nd", "NDATA code was missing!\n", 0x000DF490, "\nNDATA CODE  OK!"},
+    {"n0i", "N0INDEX code was missing!\n", 0x00100000, "\nN0INDEX CODE  OK!"},
+    {"n0d", "N0DATA code was missing!\n", 0x001021C0, "\nN0DATA CODE  OK!"},
+    {"n2i", "N2INDEX code was missing!\n", 0x00120000, "\nN2INDEX CODE  OK!"},
+    {"n2d", "N2DATA code was missing!\n", 0x001221C0, "\nN2DATA CODE  OK!"},
+    {"n10i", "N10INDEX code was missing!\n", 0x00180000, "\nN10INDEX CODE  OK!"},
+    {"n10d", "N10DATA code was missing!\n", 0x001821C0, "\nN10DATA CODE  OK!"},
+};
+
+ImageSet g_imageSet;
+int g_programmingBaud = 115200;
+int32_t g_startTime = 0;
+
+void ImageSet::release() {
+  for (auto& s : slot) {
+    s.data.reset();
+    s.length = 0;
+  }
+}
+
+namespace {
+
+constexpr char kVersion[] = "V1.0.3.2";
+constexpr char kRule[] = "==========================================================\n";
+
+void PrintShortUsage() {
+  Print("KT2250[A] Flash Programmer %s - Velmora; exit status 2 written, 1 ready, "
+        "3 image failed, 0 failed\n",
+        kVersion);
+  Print("Usage :  Fwp [/? or -h or --h or -help]\n");
+  Print("             [-uart port] [-baud baud_rate] \n");
+  Print("             [-almanac file] [-app file]\n");
+}
+
+void PrintFullHelp() {
+  PrintShortUsage();
+  Print("command :\n");
+  Print("  /? or -h or --h or -help : this message\n");
+  Print("  -uart         : COM1  to COM256 (default COM1)\n");
+  Print("  -baud         : 9600, 19200, 38400, 57600,\n");
+  Print("                  115200, 230400  (default 115200bps)\n");
+  Print("  -almanac      : Almanac code\n");
+  Print("  -app          : App code\n");
+}
+
+void PrintTail() {
+  Print("%s", kRule);
+  PrintShortUsage();
+  Print("%s", kRule);
+  Print("Device not found!\n");
+}
+
+// How parsing ended.
+enum class Parse { kDone, kFailed, kHelp };
+
+bool IsRate(int rate) {
+  for (int r : kRateTable)
+    if (r == rate) return true;
+  return false;
+}
+
+// The -uart value: "COM" in any letter case and a number 1 to 256 as atoi
+// reads it; on POSIX an absolute device path is taken as it stands too.
+bool CheckPort(const char* word) {
+  if (word[0] == '/') return true;
+  if (std::strlen(word) < 3 || std::toupper(static_cast<unsigned char>(word[0])) != 'C' ||
+      std::toupper(static_cast<unsigned char>(word[1])) != 'O' ||
+      std::toupper(static_cast<unsigned char>(word[2])) != 'M') {
+    Print("Unknown \"%s\" port!\n", word);
+    return false;
+  }
+  const int number = std::atoi(word + 3);
+  if (number > 256 || number < 1) {
+    Print("Unknow \"%s\" port!\n", word);
+    return false;
+  }
+  return true;
+}
+
+Parse ParseWords(int count, char** words, const char** portName, const char* paths[]) {
+  for (int i = 1; i < count; ++i) {
+    const char* word = words[i];
+    const bool hasNext = i + 1 < count;
+    if (word[0] != '-') {
+      if (std::strcmp(word, "/?") == 0) return Parse::kHelp;
+      Print("unknown \"%s\" command!\n", word);
+      return Parse::kFailed;
+    }
+    const char* key = word + 1;
+    int image = -1;
+    for (int s = 0; s < kSlotCount && image < 0; ++s)
+      if (std::strcmp(key, kImageTable[s].key) == 0) image = s;
+    if (image >= 0) {
+      if (!hasNext || words[i + 1][0] == '-') {
+        Print("%s", kImageTable[image].missing);
+        return Parse::kFailed;
+      }
+      paths[image] = words[++i];
+    } else if (std::strcmp(key, "uart") == 0) {
+      if (!hasNext) {
+        Print("COM port was missing!\n");
+        return Parse::kFailed;
+      }
+      if (!CheckPort(words[i + 1])) return Parse::kFailed;
+      *portName = words[++i];
+    } else if (std::strcmp(key, "baud") == 0) {
+      if (!hasNext) return Parse::kFailed;
+      const int rate = std::atoi(words[i + 1]);
+      if (!IsRate(rate)) {
+        Print("Baud rate \"%s\" error!\n", words[i + 1]);
+        return Parse::kFailed;
+      }
+      g_programmingBaud = rate;
+      ++i;
+    } else if (std::strcmp(key, "h") == 0 || std::strcmp(key, "-h") == 0 ||
+               std::strcmp(key, "help") == 0 || std::strcmp(key, "-help") == 0) {
+      return Parse::kHelp;
+    } else {
+      Print("unknown \"%s\" command!\n", word);
+      return Parse::kFailed;
+    }
+  }
+  return Parse::kDone;
+}
+
+// Loads one image file whole into `slot`. The file is only read. A file that
+// cannot be read whole leaves the slot empty: nothing half-read is sent.
+bool LoadImage(const char* path, ImageSet::Slot& slot) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    Print("File \"%s\" not found!\n", path);
+    return false;
+  }
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) {
+    Print("File \"%s\" not found!\n", path);
+    return false;
+  }
+  bool ok = false;
+  long length = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+  if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+    Print("File \"%s\" can not be read!\n", path);
+  } else if (length > std::numeric_limits<int32_t>::max()) {
+    Print("File \"%s\" is too large!\n", path);
+  } else {
+    // A present image always has a buffer, also when the file is empty.
+    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[length > 0 ? length : 1]);
+    if (!data) {
+      Print("File \"%s\" is too large!\n", path);
+    } else if (std::fread(data.get(), 1, static_cast<size_t>(length), file) !=
+               static_cast<size_t>(length)) {
+      Print("File \"%s\" can not be read!\n", path);
+    } else {
+      slot.data = std::move(data);
+      slot.length = static_cast<int32_t>(length);
+      ok = true;
+    }
+  }
+  std::fclose(file);
+  return ok;
+}
+
+int EndRun(int result, bool portOpened) {
+  if (portOpened) SerialPort::close();
+  g_imageSet.release();
+  return result;
+}
+
+}  // namespace
+
+void PrintRunReport(const int outcomes[kSlotCount]) {
+  const double seconds = (EngineClock().nowMs() - g_startTime) * 0.001;
+  if (outcomes[0] == kWritten)
+    Print("\nBOOT CODE OK!");
+  else if (outcomes[0] == kWriteProtected)
+    Print("\nBOOT CODE WriteProtect!");
+  for (int slot = 1; slot < kSlotCount; ++slot)
+    if (outcomes[slot] != kNotWritten) Print("%s", kImageTable[slot].reportLine);
+  Print("\nProgramming time : %0.2f secs\n", seconds);
+  Print("Press any key.\n");
+  EngineConsole().waitForKey();
+}
+
+int ProgrammerMain(int count, char** words) {
+  Print("Flash Programmer %s\n", kVersion);
+  if (count <= 1) {
+    PrintShortUsage();
+    Pause();
+    return 0;
+  }
+
+  const char* portName = "COM1";
+  const char* paths[kSlotCount] = {};
+  const Parse parse = ParseWords(count, words, &portName, paths);
+  if (parse == Parse::kHelp) {
+    PrintFullHelp();
+    return 0;
+  }
+
+  // The paths stored before a parsing error are loaded too, so that every
+  // missing file among them is reported, in slot order.
+  bool good = parse == Parse::kDone;
+  g_imageSet.release();
+  for (int slot = 0; slot < kSlotCount; ++slot)
+    if (paths[slot] && !LoadImage(paths[slot], g_imageSet.slot[slot])) good = false;
+  if (!good) {
+    PrintTail();
+    return EndRun(0, false);
+  }
+
+  std::string why;
+  SerialPort::Handle port =
+      SerialPort::open(portName, static_cast<uint32_t>(g_programmingBaud), &why);
+  if (!port) {
+    Print("Can not open %s port!\n", portName);
+    if (!why.empty()) EngineConsole().writeError(why);
+    PrintTail();
+    return EndRun(0, false);
+  }
+  SerialPort::install(std::move(port));
+  g_startTime = EngineClock().nowMs();
+
+  if (DetectReceiver() == 0) {
+    Print("Device not found!\n");
+    return EndRun(0, true);
+  }
+
+  int first = 0;
+  while (first < kSlotCount && !g_imageSet.present(first)) ++first;
+  if (first == kSlotCount) return EndRun(1, true);
+  if (first == 0)
+    Print("DSU mode %d bps\n", g_programmingBaud);
+  else
+    Print("ISP mode %d bps\n", g_programmingBaud);
+  Print("Addr : 0x%08X", kImageTable[first].address);
+
+  const int result = TransferImages();
+  if (result == 0) Print("Device not found!\n");
+  return EndRun(result, true);
+}

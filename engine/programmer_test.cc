@@ -1,0 +1,207 @@
+#include "engine/programmer.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/reply_reader.h"
+#include "tests/engine_fixture.h"
+
+namespace {
+
+const std::string kBanner = "Flash Programmer V1.0.3.2\n";
+const std::string kShortUsage =
+    "KT2250[A] Flash Programmer V1.0.3.2 - Velmora; exit status 2 written, 1 ready, 3 image "
+    "failed, 0 failed\n"
+    "Usage :  Fwp [/? or -h or --h or -help]\n"
+    "             [-uart port] [-baud baud_rate] \n"
+    "             [-almanac file] [-app file]\n";
+const std::string kFullHelp = kShortUsage +
+                              "command :\n"
+                              "  /? or -h or --h or -help : this message\n"
+                              "  -uart         : COM1  to COM256 (default COM1)\n"
+                              "  -baud         : 9600, 19200, 38400, 57600,\n"
+                              "                  115200, 230400  (default 115200bps)\n"
+                              "  -almanac      : Almanac code\n"
+                              "  -app          : App code\n";
+const std::string kRule = std::string(58, '=') + "\n";
+const std::string kTail = kRule + kShortUsage + kRule + "Device not found!\n";
+const std::string kSync = "........QV";
+
+std::string Passed() { return "PC" + U32(0) + U32(0); }
+
+class ProgrammerTest : public EngineTest {
+ protected:
+  bool AnySlotPresent() {
+    for (int i = 0; i < kSlotCount; ++i)
+      if (g_imageSet.present(i)) return true;
+    return false;
+  }
+};
+
+TEST_F(ProgrammerTest, NoWordsShowsTheShortUsageAndPauses) {
+  EXPECT_EQ(Run({}), 0);
+  EXPECT_EQ(console.out, kBanner + kShortUsage + "Press any key to continue . . . \n");
+  EXPECT_EQ(console.keyWaits, 1);
+  EXPECT_TRUE(line.openedNames.empty());
+}
+
+TEST_F(ProgrammerTest, EveryHelpWordShowsTheFullHelpAtOnce) {
+  for (const char* help : {"-h", "--h", "-help", "--help", "/?"}) {
+    SCOPED_TRACE(help);
+    console.out.clear();
+    // Files named before it are not loaded; faults after it are never reached.
+    EXPECT_EQ(Run({"-app", dir + "/missing.bin", help, "-bogus"}), 0);
+    EXPECT_EQ(console.out, kBanner + kFullHelp);
+  }
+  EXPECT_EQ(console.keyWaits, 0);
+  EXPECT_TRUE(line.openedNames.empty());
+}
+
+TEST_F(ProgrammerTest, ArgumentErrorsPrintTheirMessageAndTheTail) {
+  struct Case {
+    std::vector<std::string> words;
+    std::string message;
+  } cases[] = {
+      {{"help"}, "unknown \"help\" command!\n"},
+      {{"-APP", "a.bin"}, "unknown \"-APP\" command!\n"},
+      {{"-"}, "unknown \"-\" command!\n"},
+      {{"-app"}, "App code was missing!\n"},
+      {{"-app", "-boot", "b.bin"}, "App code was missing!\n"},
+      {{"-n10d"}, "N10DATA code was missing!\n"},
+      {{"-usr", "-x"}, "USER_DATA code was missing!\n"},
+      {{"-uart"}, "COM port was missing!\n"},
+      {{"-uart", "PORT3"}, "Unknown \"PORT3\" port!\n"},
+      {{"-uart", "-baud", "9600"}, "Unknown \"-baud\" port!\n"},
+      {{"-uart", "CO"}, "Unknown \"CO\" port!\n"},
+      {{"-uart", "COM257"}, "Unknow \"COM257\" port!\n"},
+      {{"-uart", "COM0"}, "Unknow \"COM0\" port!\n"},
+      {{"-uart", "COM-3"}, "Unknow \"COM-3\" port!\n"},
+      {{"-baud"}, ""},
+      {{"-baud", "14400"}, "Baud rate \"14400\" error!\n"},
+      {{"-baud", "fast"}, "Baud rate \"fast\" error!\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words[0] + " " + c.message);
+    console.out.clear();
+    EXPECT_EQ(Run(c.words), 0);
+    EXPECT_EQ(console.out, kBanner + c.message + kTail);
+  }
+  EXPECT_TRUE(line.openedNames.empty());
+  EXPECT_EQ(g_programmingBaud, 115200);
+}
+
+TEST_F(ProgrammerTest, AcceptedPortAndRateWords) {
+  line.refuse = true;  // stop each run at the open, after parsing
+  for (const char* port : {"com7", "COM256", "cOm1", "COM3x", "/dev/ttyS0"}) {
+    EXPECT_EQ(Run({"-uart", port}), 0);
+    EXPECT_EQ(line.openedNames.back(), port);
+  }
+  for (auto [word, rate] : {std::pair{"4800", 4800}, {"115200bps", 115200}, {"230400", 230400}}) {
+    EXPECT_EQ(Run({"-baud", word}), 0);
+    EXPECT_EQ(g_programmingBaud, rate);
+  }
+  // The last of repeated options wins.
+  EXPECT_EQ(Run({"-uart", "COM2", "-uart", "COM9"}), 0);
+  EXPECT_EQ(line.openedNames.back(), "COM9");
+}
+
+TEST_F(ProgrammerTest, PortThatWillNotOpenIsReportedWithItsReason) {
+  line.refuse = true;
+  EXPECT_EQ(Run({"-uart", "COM3x"}), 0);
+  EXPECT_EQ(console.out, kBanner + "Can not open COM3x port!\n" + kTail);
+  EXPECT_EQ(console.err, "no such device\n");
+  EXPECT_EQ(line.openedNames, std::vector<std::string>{"COM3x"});
+}
+
+TEST_F(ProgrammerTest, FilesThatCannotBeLoadedAreReportedInSlotOrder) {
+  const std::string m1 = dir + "/missing1.bin", m2 = dir + "/missing2.bin";
+  EXPECT_EQ(Run({"-app", m1, "-almanac", m2}), 0);
+  EXPECT_EQ(console.out, kBanner + "File \"" + m2 + "\" not found!\n" + "File \"" + m1 +
+                             "\" not found!\n" + kTail);
+  EXPECT_TRUE(line.openedNames.empty());
+  EXPECT_FALSE(AnySlotPresent());
+
+  // After an argument error the paths named before it are still loaded.
+  console.out.clear();
+  EXPECT_EQ(Run({"-app", m1, "-baud", "1234", "-boot", m2}), 0);
+  EXPECT_EQ(console.out,
+            kBanner + "Baud rate \"1234\" error!\n" + "File \"" + m1 + "\" not found!\n" + kTail);
+
+  // A directory is no image.
+  console.out.clear();
+  EXPECT_EQ(Run({"-app", dir}), 0);
+  EXPECT_EQ(console.out, kBanner + "File \"" + dir + "\" not found!\n" + kTail);
+}
+
+TEST_F(ProgrammerTest, ReadOnlyAndEmptyImagesLoadAndGoOut) {
+  const std::string app = WriteFile("app.bin", "abc");
+  chmod(app.c_str(), 0444);
+  const std::string usr = WriteFile("usr.bin", "");
+  peer.then(kSync, "RX", 4800)
+      .then(kSync, "RX")
+      .then(".SP" + U32(0x10000) + U32(3) + U32(0x10000) + U32(0xFFFFFFFF), "BR" + U32(0x10000) + U32(0x10002))
+      .then(".BT" + U32(0x10000) + Bytes({3}) + "abc", Passed())
+      .then(".SP" + U32(0x80000) + U32(0) + U32(0x80000) + U32(0xFFFFFFFF), Passed());
+  EXPECT_EQ(Run({"-app", app, "-usr", usr}), 2);
+  EXPECT_EQ(peer.stepsDone(), 5u);
+  EXPECT_EQ(console.out, kBanner + "ISP mode 4800 bps\nAddr : 0x00010000" +
+                             "\b\b\b\b\b\b\b\b00010000\b\b\b\b\b\b\b\b00010002"
+                             "\b\b\b\b\b\b\b\b0007FFFF"
+                             "\nAPP CODE  OK!\nUSER_DATA CODE  OK!\nProgramming time : 0.01 secs\n"
+                             "Press any key.\n");
+  EXPECT_FALSE(AnySlotPresent());
+  EXPECT_EQ(line.log.back().kind, LineEvent::kClose);
+}
+
+TEST_F(ProgrammerTest, BootFirstMakesTheDsuModeAndTheLastPathWins) {
+  const std::string first = WriteFile("first.bin", "1111"), second = WriteFile("second.bin", "22");
+  const std::string boot = WriteFile("boot.bin", "B");
+  // Silence after the sync: enough to see the mode and address lines.
+  peer.then(kSync, "RX", 115200).then(kSync, "RX");
+  EXPECT_EQ(Run({"-app", first, "-app", second, "-boot", boot}), 0);
+  EXPECT_EQ(console.out.substr(0, kBanner.size() + 37),
+            kBanner + "DSU mode 115200 bps\nAddr : 0x00000000");
+  // Boot's silence is write protection; the App's silence ends the run.
+  const std::string w = peer.received();
+  EXPECT_NE(w.find(".SP" + U32(0x10000) + U32(2)), std::string::npos);
+  const std::string end = "\b\b\b\b\b\b\b\b00000000\nDevice no response!\nDevice not found!\n";
+  ASSERT_GE(console.out.size(), end.size());
+  EXPECT_EQ(console.out.substr(console.out.size() - end.size()), end);
+}
+
+TEST_F(ProgrammerTest, ReceiverReadyWithoutImagesEndsWithOne) {
+  peer.then(kSync, "RX", 9600);
+  EXPECT_EQ(Run({"-uart", "COM3"}), 1);
+  EXPECT_EQ(console.out, kBanner);
+  EXPECT_EQ(peer.received(), kSync + kSync);  // at 4800, then at 9600
+  EXPECT_EQ(g_programmingBaud, 9600);         // and it stays for the next run
+  EXPECT_EQ(line.log.back().kind, LineEvent::kClose);
+}
+
+TEST_F(ProgrammerTest, NoReceiverIsDeviceNotFound) {
+  const std::string app = WriteFile("app.bin", "x");
+  EXPECT_EQ(Run({"-app", app}), 0);
+  EXPECT_EQ(console.out, kBanner + "Device not found!\n");
+  EXPECT_EQ(now(), 6737);
+  EXPECT_FALSE(AnySlotPresent());
+  EXPECT_EQ(line.log.back().kind, LineEvent::kClose);
+}
+
+TEST_F(ProgrammerTest, ASecondRunStartsWithEverySlotEmpty) {
+  const std::string app = WriteFile("app.bin", "abc");
+  peer.then(kSync, "RX", 4800);  // found at once, then nothing answers the sync
+  EXPECT_EQ(Run({"-app", app}), 0);
+  EXPECT_EQ(console.out.substr(console.out.size() - 18), "Device not found!\n");
+  EXPECT_FALSE(AnySlotPresent());
+
+  ClearReadersForTesting();
+  console.out.clear();
+  ScriptedPeer again;
+  again.then(kSync, "RX");
+  VirtualPortOpener own(again);
+  EXPECT_EQ(Run({"-baud", "4800"}), 1);
+  EXPECT_EQ(again.received(), kSync);  // no header: the earlier App is gone
+}
+
+}  // namespace

@@ -1,0 +1,10 @@
+#include "engine/progress.h"
+
+ProgressWindow* g_hProgressWnd = nullptr;
+std::atomic<int>* g_pRunFlag = nullptr;
+
+void PostProgress(unsigned code, int32_t value) {
+  if (g_hProgressWnd) g_hProgressWnd->PostMessage(WM_USER, code, value);
+}
+
+int ReadRunFlag() { return g_pRunFlag ? g_pRunFlag->load() : 1; }

@@ -1,0 +1,56 @@
+// Progress messages and the run flag: what the programmer and a front end
+// share during a run.
+//
+// The transfer posts PROGRESS_SET_TOTAL and PROGRESS_SET_POSITION to
+// g_hProgressWnd; the front end's worker posts PROGRESS_FINISHED. Posting
+// never waits for the window. The run flag flows the other way: 1 lets the
+// run go on, 0 stops it at the transfer's next check.
+//
+// Threads: g_pRunFlag and g_hProgressWnd are set by the front end's window
+// thread before it starts the worker, and only read while the worker runs.
+// The flag itself is written by the window thread and read by the worker.
+// With neither set (the console programmer) nothing is posted and the flag
+// reads as 1.
+#ifndef VELMORA_ENGINE_PROGRESS_H_
+#define VELMORA_ENGINE_PROGRESS_H_
+
+#include <atomic>
+#include <cstdint>
+
+// The window message that carries every progress code.
+constexpr unsigned WM_USER = 1024;
+
+// Progress codes (the message's first parameter).
+enum ProgressCode : unsigned {
+  PROGRESS_SET_TOTAL = 1,     // value: the run's total image bytes
+  PROGRESS_SET_POSITION = 2,  // value: image bytes covered so far
+  PROGRESS_FINISHED = 3,      // value: an outcome below
+};
+
+// Outcomes, carried by PROGRESS_FINISHED.
+enum Outcome : int32_t {
+  OUTCOME_NOT_COMPLETE = 0,
+  OUTCOME_COMPLETE = 1,
+  OUTCOME_STOPPED = 2,
+};
+
+// Whatever a front end gives the engine to post to.
+class ProgressWindow {
+ public:
+  virtual ~ProgressWindow() = default;
+  // Queues one message for the window's thread. Must not block, and may be
+  // called from any thread.
+  virtual void PostMessage(unsigned message, unsigned code, int32_t value) noexcept = 0;
+};
+
+extern ProgressWindow* g_hProgressWnd;
+extern std::atomic<int>* g_pRunFlag;
+
+// Posts WM_USER with `code` and `value` to g_hProgressWnd, if there is one.
+void PostProgress(unsigned code, int32_t value);
+
+// The run flag as the engine reads it: afresh at every call, 1 when no flag
+// is published.
+int ReadRunFlag();
+
+#endif  // VELMORA_ENGINE_PROGRESS_H_

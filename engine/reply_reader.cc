@@ -1,0 +1,196 @@
+#include "engine/reply_reader.h"
+
+#include <cstring>
+
+#include "engine/clock.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+constexpr int kReplyTextMax = 200;
+constexpr int kSentenceMax = 99;
+
+struct ReplyReader {
+  int mode = 0;           // 0 scanning for a token, 1 collecting eight bytes
+  char window[3] = {};    // the latest characters seen while scanning
+  int windowLength = 0;
+  char replyText[kReplyTextMax + 1] = {};
+  int count = 0;          // bytes of the eight so far; or the free text's length
+  int freeText = 0;
+  uint8_t values[8] = {};
+  uint32_t requestStart = 0;
+  uint32_t requestEnd = 0;
+};
+
+struct SentenceReader {
+  int open = 0;
+  char sentence[kSentenceMax + 1] = {};
+  int length = 0;
+};
+
+struct WaitTimer {
+  int32_t start = 0;
+  uint32_t limit = 0;
+};
+
+ReplyReader g_reply;
+SentenceReader g_sentence;
+WaitTimer g_timer;
+
+constexpr const char* kTokens[] = {"RX", "OK", "BR", "PC", "PF", "FT"};
+
+uint32_t BigEndian(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+void CloseSentence() {
+  g_sentence.open = 0;
+  g_sentence.length = 0;
+  g_sentence.sentence[0] = '\0';
+}
+
+}  // namespace
+
+int PollReply() {
+  uint8_t b;
+  if (SerialPort::read(&b, 1) != 1) return 0;
+  ReplyReader& r = g_reply;
+
+  // A 0x00 byte neither enters the window nor breaks a token.
+  if (b != 0x00) r.window[r.windowLength++] = static_cast<char>(b);
+
+  if (r.mode == 1) {
+    r.windowLength = 0;
+    r.values[r.count++] = b;
+    if (r.count < 8) return 0;
+    r.requestStart = BigEndian(r.values);
+    r.requestEnd = BigEndian(r.values + 4);
+    r.mode = 0;
+    return 1;
+  }
+
+  if (r.windowLength > 2) {
+    r.window[0] = r.window[1];
+    r.window[1] = r.window[2];
+    r.windowLength = 2;
+  }
+  if (r.windowLength == 2) {
+    int match = -1;
+    for (int i = 0; i < 6 && match < 0; ++i)
+      if (r.window[0] == kTokens[i][0] && r.window[1] == kTokens[i][1]) match = i;
+    if (match >= 0) {
+      std::strcpy(r.replyText, kTokens[match]);
+      r.windowLength = 0;
+      if (match <= 1) {  // "RX", "OK"
+        r.freeText = 0;
+        return 1;
+      }
+      if (match <= 4) {  // "BR", "PC", "PF": eight bytes follow
+        r.freeText = 0;
+        r.count = 0;
+        r.mode = 1;
+        return 0;
+      }
+      r.freeText = 1;  // "FT"; its "T" is not part of the text
+      r.count = 2;
+      return 0;
+    }
+    // Slide by one character: the latest stays, a token may start with it.
+    r.window[0] = r.window[1];
+    r.windowLength = 1;
+  }
+  if (r.freeText && r.count < kReplyTextMax && b != 0x00) {
+    r.replyText[r.count++] = static_cast<char>(b);
+    r.replyText[r.count] = '\0';
+  }
+  return 0;
+}
+
+void ResetReplyReader() {
+  uint8_t dropped;
+  SerialPort::read(&dropped, 1);
+  g_reply.windowLength = 0;
+}
+
+int PollSentence() {
+  uint8_t b;
+  if (SerialPort::read(&b, 1) != 1) return 0;
+  const bool whiteSpace = (b >= 0x09 && b <= 0x0D) || b == 0x20;
+  const bool printable = b >= 0x20 && b <= 0x7E;
+  if (!whiteSpace && !printable) {  // control byte, noise included
+    CloseSentence();
+    return 0;
+  }
+  if (b == '\n') {
+    const int completed = g_sentence.open;
+    CloseSentence();
+    return completed;
+  }
+  if (b == '$') {
+    const int completed = g_sentence.open;
+    CloseSentence();
+    g_sentence.open = 1;
+    g_sentence.sentence[g_sentence.length++] = '$';
+    g_sentence.sentence[g_sentence.length] = '\0';
+    return completed;
+  }
+  // Characters past the 99th are dropped; the sentence stays open.
+  if (g_sentence.open && g_sentence.length < kSentenceMax) {
+    g_sentence.sentence[g_sentence.length++] = static_cast<char>(b);
+    g_sentence.sentence[g_sentence.length] = '\0';
+  }
+  return 0;
+}
+
+void ResetSentenceReader() {
+  uint8_t discard[99];
+  while (SerialPort::read(discard, sizeof discard) > 0) {
+  }
+  CloseSentence();
+}
+
+const char* ReplyText() { return g_reply.replyText; }
+uint32_t RequestStart() { return g_reply.requestStart; }
+uint32_t RequestEnd() { return g_reply.requestEnd; }
+
+void StartTimer(int ms) {
+  g_timer.limit = static_cast<uint32_t>(ms) * 1000u / 1000u;
+  g_timer.start = EngineClock().nowMs();
+}
+
+int TimerExpired() {
+  // The difference is taken modulo 2^32, so a clock that wraps still works.
+  const auto elapsed =
+      static_cast<int32_t>(static_cast<uint32_t>(EngineClock().nowMs()) -
+                           static_cast<uint32_t>(g_timer.start));
+  return elapsed > static_cast<int32_t>(g_timer.limit) ? 1 : 0;
+}
+
+int WaitForReply(int ms) {
+  StartTimer(ms);
+  if (TimerExpired()) return 0;
+  for (;;) {
+    if (PollReply()) return 1;
+    if (TimerExpired()) return 0;
+  }
+}
+
+int WaitForSentence(int ms) {
+  StartTimer(ms);
+  if (TimerExpired()) return 0;
+  for (;;) {
+    if (PollSentence()) return 1;
+    if (TimerExpired()) return 0;
+  }
+}
+
+void Delay(int ms) {
+  StartTimer(ms);
+  while (!TimerExpired()) EngineClock().idle();
+}
+
+void ClearReadersForTesting() {
+  g_reply = ReplyReader{};
+  g_sentence = SentenceReader{};
+  g_timer = WaitTimer{};
+}

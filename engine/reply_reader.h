@@ -1,0 +1,66 @@
+// Reading the receiver: "$" sentences, loader reply tokens, and the
+// millisecond waits for either.
+//
+// Both readers take bytes from the shared serial port one at a time, so a
+// reply is seen as soon as its last byte has arrived. A read returns after
+// about 1 ms when nothing has arrived, and every wait is a loop that polls a
+// reader against a deadline on the engine clock; no operation here blocks for
+// longer than one read.
+//
+// Reply tokens are two ASCII letters anywhere in the byte stream: "RX" and
+// "OK" complete at their second letter; "BR", "PC" and "PF" complete with the
+// eighth byte after them (two big-endian 32-bit values); "FT" starts free text
+// that runs to the next token and completes nothing.
+//
+// State: one reply reader, one sentence reader and one deadline timer for the
+// whole process, zeroed at start. Nothing resets them between runs but the two
+// reset operations, so a half-received "BR" completes with the bytes that
+// arrive in a later wait.
+//
+// Threads: only the thread that runs the programmer; not reentrant.
+#ifndef VELMORA_ENGINE_REPLY_READER_H_
+#define VELMORA_ENGINE_REPLY_READER_H_
+
+#include <cstdint>
+
+// Reads at most one byte and feeds it to the reply reader. 1 when that byte
+// completed a reply, else 0 (also when no byte arrived).
+int PollReply();
+
+// Reads at most one byte and drops it, then empties the token window. The
+// rest of the reader's state stays.
+void ResetReplyReader();
+
+// Reads at most one byte and feeds it to the sentence reader. 1 when that byte
+// completed a sentence: a line feed, or the "$" of the next one, while a
+// sentence was open.
+int PollSentence();
+
+// Discards pending input (99-byte reads until one brings nothing), then closes
+// and empties the sentence.
+void ResetSentenceReader();
+
+// The token of the last reply ("RX", "OK", "BR", "PC", "PF"; "FT" and its text
+// while free text is collected), at most 200 characters.
+const char* ReplyText();
+// The two values carried by the last "BR", "PC" or "PF".
+uint32_t RequestStart();
+uint32_t RequestEnd();
+
+// Arms the deadline timer for `ms` milliseconds from now.
+void StartTimer(int ms);
+// 1 once more than the armed time has passed since StartTimer, else 0.
+int TimerExpired();
+
+// 1 if a reply completes before `ms` milliseconds have passed, else 0.
+int WaitForReply(int ms);
+// 1 if a sentence completes before `ms` milliseconds have passed, else 0.
+int WaitForSentence(int ms);
+// Returns once `ms` milliseconds have passed; reads nothing.
+void Delay(int ms);
+
+// Puts both readers and the timer back to their state at process start, so
+// that each test starts from a clean process.
+void ClearReadersForTesting();
+
+#endif  // VELMORA_ENGINE_REPLY_READER_H_

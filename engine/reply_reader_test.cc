@@ -1,0 +1,132 @@
+#include "engine/reply_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/engine_fixture.h"
+
+namespace {
+
+class ReplyReaderTest : public EngineTest {
+ protected:
+  ReplyReaderTest() { OpenPort(); }
+
+  // Feeds `bytes` and counts the replies they complete, polling until the
+  // line is quiet.
+  int Replies(const std::string& bytes) {
+    peer.send(bytes, now());
+    int replies = 0;
+    for (size_t i = 0; i < bytes.size() + 2; ++i) replies += PollReply();
+    return replies;
+  }
+  int Sentences(const std::string& bytes) {
+    peer.send(bytes, now());
+    int sentences = 0;
+    for (size_t i = 0; i < bytes.size() + 2; ++i) sentences += PollSentence();
+    return sentences;
+  }
+};
+
+TEST_F(ReplyReaderTest, TokensAreFoundWhereverTheirLettersMeet) {
+  EXPECT_EQ(Replies("QVRX"), 1);
+  EXPECT_STREQ(ReplyText(), "RX");
+  EXPECT_EQ(Replies("RRX"), 1);
+  EXPECT_EQ(Replies(Bytes({'R', 0x00, 'X'})), 1);  // 0x00 neither enters nor breaks
+  EXPECT_EQ(Replies("xxOKyy"), 1);
+  EXPECT_STREQ(ReplyText(), "OK");
+  EXPECT_EQ(Replies("ABCDQV"), 0);
+}
+
+TEST_F(ReplyReaderTest, RequestCompletesWithItsEighthByte) {
+  peer.send("BR" + Bytes({0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0xFF}), now());
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(PollReply(), 0);
+  peer.send(Bytes({0xFF}), now());
+  EXPECT_EQ(PollReply(), 1);
+  EXPECT_STREQ(ReplyText(), "BR");
+  EXPECT_EQ(RequestStart(), 0x10000u);
+  EXPECT_EQ(RequestEnd(), 0x1FFFFu);
+
+  // Any byte value is data inside the eight, letters and 0x00 included.
+  EXPECT_EQ(Replies("PF" + Bytes({0, 'R', 'X', 0, 'O', 'K', 0, 7})), 1);
+  EXPECT_STREQ(ReplyText(), "PF");
+  EXPECT_EQ(RequestStart(), 0x00525800u);
+  EXPECT_EQ(RequestEnd(), 0x4F4B0007u);
+}
+
+TEST_F(ReplyReaderTest, HalfAReplyCompletesInALaterWait) {
+  peer.send("BR" + Bytes({1, 2, 3, 4, 5}), now());
+  const int32_t start = now();
+  EXPECT_EQ(WaitForReply(100), 0);
+  EXPECT_EQ(now() - start, 101);
+  peer.send(Bytes({'R', 'X', 'Z'}), now());
+  EXPECT_EQ(WaitForReply(100), 1);
+  EXPECT_STREQ(ReplyText(), "BR");
+  EXPECT_EQ(RequestStart(), 0x01020304u);
+  EXPECT_EQ(RequestEnd(), 0x0552585Au);
+}
+
+TEST_F(ReplyReaderTest, FreeTextIsCollectedUntilTheNextToken) {
+  EXPECT_EQ(Replies("FThello"), 0);
+  EXPECT_STREQ(ReplyText(), "FThello");
+  EXPECT_EQ(Replies(" there RX"), 1);
+  EXPECT_STREQ(ReplyText(), "RX");
+  // Free text is bounded at 200 characters.
+  EXPECT_EQ(Replies("FT" + std::string(300, 'z')), 0);
+  EXPECT_EQ(std::string(ReplyText()), "FT" + std::string(198, 'z'));
+}
+
+TEST_F(ReplyReaderTest, ResetDropsExactlyOnePendingByte) {
+  peer.send("XRX", now());
+  ResetReplyReader();
+  EXPECT_EQ(Replies(""), 1);  // "RX" is still there
+  // It empties the window: an "R" seen before the reset no longer pairs.
+  peer.send("R", now());
+  PollReply();
+  peer.send("QX", now());
+  ResetReplyReader();
+  EXPECT_EQ(Replies(""), 0);
+}
+
+TEST_F(ReplyReaderTest, SentencesCompleteAtLineFeedOrTheNextDollar) {
+  EXPECT_EQ(Sentences("$GPRMC\r\n"), 1);
+  EXPECT_EQ(Sentences("$A$B\n"), 2);
+  EXPECT_EQ(Sentences("ABC\n"), 0);
+  EXPECT_EQ(Sentences("$AB" + Bytes({0x07}) + "C\n"), 0);
+  EXPECT_EQ(Sentences("$AB" + Bytes({0xA4}) + "C\n"), 0);
+  // A sentence longer than its 99 characters stays open and completes once.
+  EXPECT_EQ(Sentences("$" + std::string(500, 'G') + "\r\n"), 1);
+}
+
+TEST_F(ReplyReaderTest, ResetSentenceReaderEmptiesTheLineAndClosesTheSentence) {
+  peer.send("$GPGGA,123" + std::string(300, 'x'), now());
+  ResetSentenceReader();
+  EXPECT_EQ(Sentences("\n"), 0);  // what was open is gone
+}
+
+TEST_F(ReplyReaderTest, WaitsLastTheirTimeOutToTheMillisecond) {
+  int32_t start = now();
+  EXPECT_EQ(WaitForReply(100), 0);
+  EXPECT_EQ(now() - start, 101);
+  start = now();
+  EXPECT_EQ(WaitForSentence(1000), 0);
+  EXPECT_EQ(now() - start, 1001);
+  start = now();
+  Delay(10);
+  EXPECT_EQ(now() - start, 11);
+  start = now();
+  EXPECT_EQ(WaitForReply(0), 0);  // a zero wait still polls once
+  EXPECT_EQ(now() - start, 1);
+
+  peer.send("RX", now() + 50);
+  start = now();
+  EXPECT_EQ(WaitForReply(8000), 1);
+  EXPECT_EQ(now() - start, 50);
+}
+
+TEST_F(ReplyReaderTest, TimerSurvivesAClockThatWraps) {
+  line.clock.advance(INT32_MAX - 5);
+  const int32_t start = now();
+  EXPECT_EQ(WaitForReply(20), 0);
+  EXPECT_EQ(static_cast<uint32_t>(now()) - static_cast<uint32_t>(start), 21u);
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+#include "engine/transfer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "engine/console.h"
+#include "engine/detect.h"
+#include "engine/programmer.h"
+#include "engine/progress.h"
+#include "engine/reply_reader.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+constexpr int kSyncAttempts = 10;
+constexpr int kSyncTimeoutMs = 100;
+constexpr int kReplyTimeoutMs = 8000;
+constexpr uint32_t kLargestBlock = 256;
+// A request may reach this far past an image's last byte (the loader may ask
+// for one address more than it needs); further is a garbled request.
+constexpr uint64_t kRequestSlack = 256;
+
+std::array<uint32_t, 256> MakeCrcTable() {
+  std::array<uint32_t, 256> table{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    table[i] = c;
+  }
+  return table;
+}
+
+const std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
+
+void PrintAddress(uint32_t address) { Print("\b\b\b\b\b\b\b\b%08X", address); }
+
+bool Synchronise() {
+  for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
+    SerialPort::writeText(kSyncString);
+    if (WaitForReply(kSyncTimeoutMs) && std::strcmp(ReplyText(), "RX") == 0) return true;
+  }
+  return false;
+}
+
+void WriteHeader(uint32_t address, const ImageSet::Slot& image) {
+  const int32_t length = image.length;
+  const int crcStart = address == kAppAddress ? kAppCrcStart : 0;
+  uint32_t markerAddress = address;
+  uint32_t crc = 0xFFFFFFFFu;
+  if (length - 1 >= crcStart) {
+    markerAddress += FindMarker(image.data.get(), kMarker, crcStart, length - 1);
+    crc = ImageCrc(image.data.get() + crcStart, image.data.get() + length - 1);
+  }
+  SerialPort::writeText(".SP");
+  SerialPort::writeU32BE(address);
+  SerialPort::writeU32BE(static_cast<uint32_t>(length));
+  SerialPort::writeU32BE(markerAddress);
+  SerialPort::writeU32BE(crc);
+}
+
+// A request is answered only when it lies within the image, or ends at most
+// kRequestSlack bytes past it: a garbled one must not make us stream
+// gigabytes or read outside the buffer.
+bool RequestIsSane(uint32_t address, int32_t length, uint32_t start, uint32_t end) {
+  const uint64_t limit = uint64_t{address} + static_cast<uint64_t>(length) - 1 + kRequestSlack;
+  return start >= address && start <= limit && end <= limit;
+}
+
+// Answers one block request with blocks of at most 256 bytes, as long as the
+// run flag allows; addresses past the image's end go out as erased flash.
+// Returns the address after the last block sent.
+uint32_t SendBlocks(uint32_t address, const ImageSet::Slot& image, uint32_t start, uint32_t end) {
+  uint8_t block[kLargestBlock];
+  uint32_t a = start;
+  while (a < end) {
+    if (ReadRunFlag() == 0) break;
+    const uint32_t n = std::min(end - a + 1, kLargestBlock);
+    const uint64_t offset = a - address;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint64_t at = offset + i;
+      block[i] = at < static_cast<uint64_t>(image.length) ? image.data[at] : 0xFF;
+    }
+    SerialPort::writeText(".BT");
+    SerialPort::writeU32BE(a);
+    SerialPort::writeByte(static_cast<int>(n));
+    SerialPort::writeBytes(block, n);
+    a += n;
+  }
+  return a;
+}
+
+}  // namespace
+
+int FindMarker(const uint8_t* image, const char* pattern, int first, int last) {
+  const int length = static_cast<int>(std::strlen(pattern));
+  if (first > last) return 0;
+  for (int p = first; p + length - 1 <= last; ++p)
+    if (std::memcmp(image + p, pattern, length) == 0) return p;
+  return 0;
+}
+
+uint32_t ImageCrc(const uint8_t* first, const uint8_t* last) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (const uint8_t* p = first; p <= last; ++p) crc = (crc >> 8) ^ kCrcTable[(crc ^ *p) & 0xFF];
+  return crc;
+}
+
+int TransferImages() {
+  if (!Synchronise()) {
+    SerialPort::writeText("ABORT");
+    Delay(100);
+    return 0;
+  }
+
+  int outcomes[kSlotCount] = {};
+  int result = 1;
+  uint32_t total = 0;
+  for (const auto& image : g_imageSet.slot) total += static_cast<uint32_t>(image.length);
+  PostProgress(PROGRESS_SET_TOTAL, static_cast<int32_t>(total));
+  uint32_t bytesDone = 0;
+
+  int slot = 0;
+  for (; slot < kSlotCount; ++slot) {
+    if (ReadRunFlag() == 0) break;
+    if (!g_imageSet.present(slot)) continue;
+    const ImageSet::Slot& image = g_imageSet.slot[slot];
+    const uint32_t address = kImageTable[slot].address;
+    const uint32_t lastByte = address + static_cast<uint32_t>(image.length) - 1;
+    WriteHeader(address, image);
+
+    result = 1;
+    for (;;) {
+      if (!WaitForReply(kReplyTimeoutMs)) {
+        if (slot == 0) {  // Boot: silence means the boot area is write-protected
+          PrintAddress(lastByte);
+          outcomes[slot] = kWriteProtected;
+          result = 2;
+        } else {
+          outcomes[slot] = kNoResponse;
+          Print("\nDevice no response!\n");
+          result = 0;
+        }
+        break;
+      }
+      const char* reply = ReplyText();
+      if (std::strcmp(reply, "BR") == 0) {
+        const uint32_t start = RequestStart();
+        const uint32_t end = RequestEnd();
+        PrintAddress(start);
+        if (!RequestIsSane(address, image.length, start, end)) {
+          Print("\nWrong message!");
+          result = 0;
+          break;
+        }
+        const uint32_t after = SendBlocks(address, image, start, end);
+        PostProgress(PROGRESS_SET_POSITION, static_cast<int32_t>(bytesDone + (after - address)));
+        continue;
+      }
+      if (std::strcmp(reply, "PC") == 0) {
+        PrintAddress(lastByte);
+        outcomes[slot] = kWritten;
+        result = 2;
+      } else if (std::strcmp(reply, "PF") == 0) {
+        outcomes[slot] = kFailed;
+        result = 3;
+      } else {
+        Print("\nWrong message!");
+        result = 0;
+      }
+      break;
+    }
+    bytesDone += static_cast<uint32_t>(image.length);
+    if (result == 0 || result == 3) break;
+  }
+
+  if (result == 2 && slot == kSlotCount) {
+    PrintRunReport(outcomes);
+    SerialPort::writeText("EX");
+    SerialPort::writeText("ABORT");
+    Delay(10);
+    return 2;
+  }
+  if (result == 3) {
+    Print("\nProgramming failed!\n");
+    return 3;
+  }
+  return result;
+}

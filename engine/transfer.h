@@ -1,0 +1,44 @@
+// Writing the image set into the receiver through its loader.
+//
+// After a sync, each present image is announced with a header (address,
+// length, marker address, CRC) and from then on the loader drives: it asks
+// for address ranges ("BR"), which are answered in blocks of at most 256
+// bytes, until it reports the image complete ("PC") or failed ("PF").
+//
+// Frames, every number big-endian 32-bit, each field its own write:
+//   header  ".SP" address length markerAddress crc          (19 bytes)
+//   block   ".BT" address n%256 data[n], n = 1..256         (8 + n bytes)
+//   closing "EX" "ABORT" after a complete run; "ABORT" when the sync fails
+//
+// Threads: the thread that runs the programmer. Reads the run flag before
+// each image and each block; posts progress without waiting.
+#ifndef VELMORA_ENGINE_TRANSFER_H_
+#define VELMORA_ENGINE_TRANSFER_H_
+
+#include <cstdint>
+
+// The four bytes whose first occurrence in an image the header points at.
+constexpr char kMarker[] = "QVRX";
+
+// The offset below which the App image (at 0x00010000) is left out of the
+// marker search and the CRC.
+constexpr uint32_t kAppAddress = 0x00010000;
+constexpr int kAppCrcStart = 512;
+
+// Writes every present image of g_imageSet. Results: 0 no loader answered the
+// sync, no answer to an image other than Boot, or a wrong reply; 1 the sync
+// succeeded but the run was stopped before any image (or none is present);
+// 2 every image handled (with the run report and closing frames when all
+// slots were passed); 3 the loader reported an image failed.
+int TransferImages();
+
+// The offset of the first occurrence of `pattern` lying wholly within image
+// offsets `first` to `last` (inclusive); 0 when there is none or first > last.
+int FindMarker(const uint8_t* image, const char* pattern, int first, int last);
+
+// The loader's CRC over the bytes from `first` to `last` (inclusive): CRC-32,
+// reflected polynomial 0xEDB88320, register starting at 0xFFFFFFFF and no
+// final inversion. 0xFFFFFFFF when first lies beyond last.
+uint32_t ImageCrc(const uint8_t* first, const uint8_t* last);
+
+#endif  // VELMORA_ENGINE_TRANSFER_H_
