@@ -1,0 +1,31 @@
+// The receiver's end of a serial line, as the programmer's side sees it.
+//
+// A peer takes the bytes the programmer wrote and gives back the bytes the
+// receiver sent, each stamped with the time and the programmer's line speed,
+// so that one receiver model serves a virtual line in unit tests (virtual
+// milliseconds, called from the test's thread) and a pseudo-terminal in the
+// simulator (wall-clock milliseconds). Abstract so that scripted receivers and
+// the simulated one plug into the same lines.
+//
+// Threads: a peer is driven from one thread at a time.
+#ifndef VELMORA_SIM_LINE_PEER_H_
+#define VELMORA_SIM_LINE_PEER_H_
+
+#include <cstddef>
+#include <cstdint>
+
+class LinePeer {
+ public:
+  virtual ~LinePeer() = default;
+
+  // The programmer wrote `count` bytes at `baud` bits per second; `nowMs` is
+  // when the write was made. Times never go backwards between calls.
+  virtual void receive(int64_t nowMs, uint32_t baud, const uint8_t* data, size_t count) = 0;
+
+  // Up to `count` of the receiver's bytes that have arrived at the
+  // programmer's end by `nowMs`, as read at the programmer's `baud`. Returns
+  // how many were placed in `buffer`; 0 when none has arrived.
+  virtual size_t transmit(int64_t nowMs, uint32_t baud, uint8_t* buffer, size_t count) = 0;
+};
+
+#endif  // VELMORA_SIM_LINE_PEER_H_
