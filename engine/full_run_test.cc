@@ -1,0 +1,130 @@
+// Whole runs of the engine against the receiver model on virtual time: what
+// the programmer says, and what lands in the receiver's flash.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/programmer.h"
+#include "engine/reply_reader.h"
+#include "sim/receiver_model.h"
+#include "tests/engine_fixture.h"
+
+namespace {
+
+// Deterministic image bytes for a seed.
+std::string SeededImage(size_t length, uint32_t seed) {
+  std::string s(length, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto& c : s) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+const char* const kOptions[kSlotCount] = {"-boot", "-almanac", "-app", "-usr", "-odo",
+                                          "-ni",   "-nd",      "-n0i", "-n0d", "-n2i",
+                                          "-n2d",  "-n10i",    "-n10d"};
+
+class FullRunTest : public EngineTest {
+ protected:
+  // Runs with `model` behind the port, images given per slot (empty: none).
+  int RunOn(ReceiverModel& model, const std::string images[kSlotCount],
+            std::vector<std::string> extra = {}) {
+    std::vector<std::string> words = std::move(extra);
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+      if (images[slot].empty() && !present[slot]) continue;
+      words.push_back(kOptions[slot]);
+      words.push_back(WriteFile(std::to_string(slot) + ".bin", images[slot]));
+    }
+    VirtualPortOpener own(model);
+    return Run(words);
+  }
+
+  // Image bytes at their write address in `flash`.
+  static std::string FlashAt(const ReceiverModel& model, uint32_t address, size_t length) {
+    const auto& f = model.flash();
+    return std::string(f.begin() + address, f.begin() + address + length);
+  }
+
+  bool present[kSlotCount] = {};
+};
+
+TEST_F(FullRunTest, AllThirteenSlotsLandAfterTheBaudSwitch) {
+  ReceiverConfig config;
+  config.firmwareBaud = 38400;
+  ReceiverModel model(config);
+  std::string images[kSlotCount];
+  // Each image fits below the next slot's address.
+  const size_t lengths[kSlotCount] = {3000, 5000, 70000, 4096, 257, 1000, 513,
+                                      256,  8000, 1,     2,    8000, 65537};
+  for (int slot = 0; slot < kSlotCount; ++slot) images[slot] = SeededImage(lengths[slot], slot + 1);
+
+  EXPECT_EQ(RunOn(model, images), 2);
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    SCOPED_TRACE(slot);
+    EXPECT_TRUE(FlashAt(model, kImageTable[slot].address, lengths[slot]) == images[slot]);
+  }
+  ASSERT_EQ(model.images().size(), 13u);
+  for (const auto& image : model.images()) EXPECT_TRUE(image.passed);
+  EXPECT_EQ(model.baudSwitches(), std::vector<uint32_t>{115200});
+  EXPECT_EQ(model.mode(), ReceiverModel::Mode::kDone);
+  EXPECT_EQ(model.exCount(), 1);
+
+  const std::string head = "Flash Programmer V1.0.3.2\nFound GPS 38400 bps\nDSU mode 115200 bps\n"
+                           "Addr : 0x00000000";
+  EXPECT_EQ(console.out.substr(0, head.size()), head);
+  const std::string report =
+      "\nBOOT CODE OK!\nALMANAC   OK!\nAPP CODE  OK!\nUSER_DATA CODE  OK!\nODO_DATA CODE  OK!"
+      "\nNINDEX CODE  OK!\nNDATA CODE  OK!\nN0INDEX CODE  OK!\nN0DATA CODE  OK!"
+      "\nN2INDEX CODE  OK!\nN2DATA CODE  OK!\nN10INDEX CODE  OK!\nN10DATA CODE  OK!"
+      "\nProgramming time : ";
+  const size_t at = console.out.find(report);
+  ASSERT_NE(at, std::string::npos);
+  // The last address update before the report is the last image's last byte.
+  EXPECT_EQ(console.out.substr(at - 8, 8), "001921C0");
+  EXPECT_EQ(console.out.substr(console.out.size() - 15), "Press any key.\n");
+}
+
+TEST_F(FullRunTest, EveryImageLengthLandsExactly) {
+  for (size_t length : {0, 1, 2, 255, 256, 257, 511, 512, 513, 1000, 65537}) {
+    SCOPED_TRACE(length);
+    ClearReadersForTesting();
+    console.out.clear();
+    ReceiverConfig config;
+    config.startInLoader = true;
+    ReceiverModel model(config);
+    std::string images[kSlotCount];
+    images[2] = SeededImage(length, static_cast<uint32_t>(length));
+    present[2] = true;
+    EXPECT_EQ(RunOn(model, images), 2);
+    EXPECT_TRUE(FlashAt(model, 0x10000, length) == images[2]);
+    EXPECT_EQ(model.flash()[0x10000 + length], 0xFF);  // nothing past the image
+    ASSERT_EQ(model.images().size(), 1u);
+    EXPECT_TRUE(model.images()[0].passed);
+  }
+}
+
+TEST_F(FullRunTest, FailedImageAndSilentBootKeepTheirFlashErased) {
+  ReceiverConfig config;
+  config.startInLoader = true;
+  config.faults.bootWriteProtected = true;
+  config.faults.failSlotAddress = 0x80000;
+  ReceiverModel model(config);
+  std::string images[kSlotCount];
+  images[0] = SeededImage(600, 1);
+  images[2] = SeededImage(900, 2);
+  images[3] = SeededImage(300, 3);
+  images[4] = SeededImage(300, 4);
+  EXPECT_EQ(RunOn(model, images), 3);
+  EXPECT_EQ(FlashAt(model, 0, 600), std::string(600, '\xFF'));
+  EXPECT_TRUE(FlashAt(model, 0x10000, 900) == images[2]);
+  EXPECT_EQ(FlashAt(model, 0x80000, 300), std::string(300, '\xFF'));
+  EXPECT_EQ(model.images().size(), 3u);  // nothing after the failed one
+  const std::string end = "\nProgramming failed!\n";
+  EXPECT_EQ(console.out.substr(console.out.size() - end.size()), end);
+}
+
+}  // namespace
