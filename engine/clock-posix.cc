@@ -31,4 +31,6 @@ MonotonicClock g_processClock;
 
 }  // namespace
 
-Clock& PlatformClock() { return g_processClock; }
+Clock& PlatformClock() {
+  return g_processClock;
+}

@@ -4,6 +4,10 @@ namespace {
 Clock* g_clock = nullptr;
 }  // namespace
 
-Clock& EngineClock() { return g_clock ? *g_clock : PlatformClock(); }
+Clock& EngineClock() {
+  return g_clock ? *g_clock : PlatformClock();
+}
 
-void SetEngineClock(Clock* clock) { g_clock = clock; }
+void SetEngineClock(Clock* clock) {
+  g_clock = clock;
+}

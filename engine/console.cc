@@ -8,9 +8,13 @@ namespace {
 Console* g_console = nullptr;
 }  // namespace
 
-Console& EngineConsole() { return g_console ? *g_console : PlatformConsole(); }
+Console& EngineConsole() {
+  return g_console ? *g_console : PlatformConsole();
+}
 
-void SetEngineConsole(Console* console) { g_console = console; }
+void SetEngineConsole(Console* console) {
+  g_console = console;
+}
 
 void Print(const char* format, ...) {
   char small[256];

@@ -11,8 +11,7 @@ namespace {
 using ::testing::ElementsAreArray;
 
 const std::string kSync = "........QV";
-const std::string kGga =
-    "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+const std::string kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
 
 // The line's history in a compact form: "b4800@12" a rate set, "d@12" a drain,
 // "w<text>@12" a write.
@@ -21,13 +20,18 @@ std::vector<std::string> History(const std::vector<LineEvent>& log) {
   for (const auto& e : log) {
     const std::string at = "@" + std::to_string(e.timeMs);
     switch (e.kind) {
-      case LineEvent::kBaud: out.push_back("b" + std::to_string(e.baud) + at); break;
-      case LineEvent::kDrain: out.push_back("d" + at); break;
+      case LineEvent::kBaud:
+        out.push_back("b" + std::to_string(e.baud) + at);
+        break;
+      case LineEvent::kDrain:
+        out.push_back("d" + at);
+        break;
       case LineEvent::kWrite:
         out.push_back("w" + std::string(e.bytes.begin(), e.bytes.end()) + "/" +
                       std::to_string(e.baud) + at);
         break;
-      default: break;
+      default:
+        break;
     }
   }
   return out;
@@ -97,11 +101,10 @@ TEST_F(DetectTest, SentencesAreFoundAndTheReceiverIsSwitched) {
   EXPECT_EQ(DetectReceiver(), 1);
   EXPECT_EQ(console.out, "Found GPS 38400 bps\n");
   std::vector<std::string> expected = LoaderMiss();
-  expected.insert(expected.end(), {"b115200@719", "d@719", "b9600@731", "d@731", "b38400@1732",
-                                   "d@1732",
-                                   // The sentence of 1800 ms completes at its line feed.
-                                   "w\r\n\r\n$PQVRX601,115200*00\r\n/38400@1800", "b115200@1901",
-                                   "d@1901"});
+  expected.insert(expected.end(),
+                  {"b115200@719", "d@719", "b9600@731", "d@731", "b38400@1732", "d@1732",
+                   // The sentence of 1800 ms completes at its line feed.
+                   "w\r\n\r\n$PQVRX601,115200*00\r\n/38400@1800", "b115200@1901", "d@1901"});
   EXPECT_THAT(History(line.log), ElementsAreArray(expected));
   EXPECT_EQ(now(), 2002);
   EXPECT_EQ(g_programmingBaud, 115200);  // the switch keeps the programming rate

@@ -58,7 +58,7 @@ TEST_F(FullRunTest, AllThirteenSlotsLandAfterTheBaudSwitch) {
   ReceiverModel model(config);
   std::string images[kSlotCount];
   // Each image fits below the next slot's address.
-  const size_t lengths[kSlotCount] = {3000, 5000, 70000, 4096, 257, 1000, 513,
+  const size_t lengths[kSlotCount] = {3000, 5000, 70000, 4096, 257,  1000, 513,
                                       256,  8000, 1,     2,    8000, 65537};
   for (int slot = 0; slot < kSlotCount; ++slot) images[slot] = SeededImage(lengths[slot], slot + 1);
 
@@ -73,8 +73,9 @@ TEST_F(FullRunTest, AllThirteenSlotsLandAfterTheBaudSwitch) {
   EXPECT_EQ(model.mode(), ReceiverModel::Mode::kDone);
   EXPECT_EQ(model.exCount(), 1);
 
-  const std::string head = "Flash Programmer V1.0.3.2\nFound GPS 38400 bps\nDSU mode 115200 bps\n"
-                           "Addr : 0x00000000";
+  const std::string head =
+      "Flash Programmer V1.0.3.2\nFound GPS 38400 bps\nDSU mode 115200 bps\n"
+      "Addr : 0x00000000";
   EXPECT_EQ(console.out.substr(0, head.size()), head);
   const std::string report =
       "\nBOOT CODE OK!\nALMANAC   OK!\nAPP CODE  OK!\nUSER_DATA CODE  OK!\nODO_DATA CODE  OK!"

@@ -48,9 +48,10 @@ constexpr char kVersion[] = "V1.0.3.2";
 constexpr char kRule[] = "==========================================================\n";
 
 void PrintShortUsage() {
-  Print("KT2250[A] Flash Programmer %s - Velmora; exit status 2 written, 1 ready, "
-        "3 image failed, 0 failed\n",
-        kVersion);
+  Print(
+      "KT2250[A] Flash Programmer %s - Velmora; exit status 2 written, 1 ready, "
+      "3 image failed, 0 failed\n",
+      kVersion);
   Print("Usage :  Fwp [/? or -h or --h or -help]\n");
   Print("             [-uart port] [-baud baud_rate] \n");
   Print("             [-almanac file] [-app file]\n");

@@ -25,10 +25,10 @@ constexpr int kSlotCount = 13;
 
 // One row of the image table: slot index = table index = write order.
 struct ImageInfo {
-  const char* key;          // option word without its "-", e.g. "app"
-  const char* missing;      // message when the option has no path
-  uint32_t address;         // write address in the receiver's flash
-  const char* reportLine;   // run report line for a written image
+  const char* key;         // option word without its "-", e.g. "app"
+  const char* missing;     // message when the option has no path
+  uint32_t address;        // write address in the receiver's flash
+  const char* reportLine;  // run report line for a written image
 };
 extern const ImageInfo kImageTable[kSlotCount];
 

@@ -1,8 +1,7 @@
 #include "engine/programmer.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "engine/reply_reader.h"
 #include "tests/engine_fixture.h"
@@ -28,7 +27,9 @@ const std::string kRule = std::string(58, '=') + "\n";
 const std::string kTail = kRule + kShortUsage + kRule + "Device not found!\n";
 const std::string kSync = "........QV";
 
-std::string Passed() { return "PC" + U32(0) + U32(0); }
+std::string Passed() {
+  return "PC" + U32(0) + U32(0);
+}
 
 class ProgrammerTest : public EngineTest {
  protected:
@@ -140,7 +141,8 @@ TEST_F(ProgrammerTest, ReadOnlyAndEmptyImagesLoadAndGoOut) {
   const std::string usr = WriteFile("usr.bin", "");
   peer.then(kSync, "RX", 4800)
       .then(kSync, "RX")
-      .then(".SP" + U32(0x10000) + U32(3) + U32(0x10000) + U32(0xFFFFFFFF), "BR" + U32(0x10000) + U32(0x10002))
+      .then(".SP" + U32(0x10000) + U32(3) + U32(0x10000) + U32(0xFFFFFFFF),
+            "BR" + U32(0x10000) + U32(0x10002))
       .then(".BT" + U32(0x10000) + Bytes({3}) + "abc", Passed())
       .then(".SP" + U32(0x80000) + U32(0) + U32(0x80000) + U32(0xFFFFFFFF), Passed());
   EXPECT_EQ(Run({"-app", app, "-usr", usr}), 2);

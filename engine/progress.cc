@@ -7,4 +7,6 @@ void PostProgress(unsigned code, int32_t value) {
   if (g_hProgressWnd) g_hProgressWnd->PostMessage(WM_USER, code, value);
 }
 
-int ReadRunFlag() { return g_pRunFlag ? g_pRunFlag->load() : 1; }
+int ReadRunFlag() {
+  return g_pRunFlag ? g_pRunFlag->load() : 1;
+}

@@ -11,11 +11,11 @@ constexpr int kReplyTextMax = 200;
 constexpr int kSentenceMax = 99;
 
 struct ReplyReader {
-  int mode = 0;           // 0 scanning for a token, 1 collecting eight bytes
-  char window[3] = {};    // the latest characters seen while scanning
+  int mode = 0;         // 0 scanning for a token, 1 collecting eight bytes
+  char window[3] = {};  // the latest characters seen while scanning
   int windowLength = 0;
   char replyText[kReplyTextMax + 1] = {};
-  int count = 0;          // bytes of the eight so far; or the free text's length
+  int count = 0;  // bytes of the eight so far; or the free text's length
   int freeText = 0;
   uint8_t values[8] = {};
   uint32_t requestStart = 0;
@@ -149,9 +149,15 @@ void ResetSentenceReader() {
   CloseSentence();
 }
 
-const char* ReplyText() { return g_reply.replyText; }
-uint32_t RequestStart() { return g_reply.requestStart; }
-uint32_t RequestEnd() { return g_reply.requestEnd; }
+const char* ReplyText() {
+  return g_reply.replyText;
+}
+uint32_t RequestStart() {
+  return g_reply.requestStart;
+}
+uint32_t RequestEnd() {
+  return g_reply.requestEnd;
+}
 
 void StartTimer(int ms) {
   g_timer.limit = static_cast<uint32_t>(ms) * 1000u / 1000u;
@@ -160,9 +166,8 @@ void StartTimer(int ms) {
 
 int TimerExpired() {
   // The difference is taken modulo 2^32, so a clock that wraps still works.
-  const auto elapsed =
-      static_cast<int32_t>(static_cast<uint32_t>(EngineClock().nowMs()) -
-                           static_cast<uint32_t>(g_timer.start));
+  const auto elapsed = static_cast<int32_t>(static_cast<uint32_t>(EngineClock().nowMs()) -
+                                            static_cast<uint32_t>(g_timer.start));
   return elapsed > static_cast<int32_t>(g_timer.limit) ? 1 : 0;
 }
 

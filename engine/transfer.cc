@@ -33,7 +33,9 @@ std::array<uint32_t, 256> MakeCrcTable() {
 
 const std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
-void PrintAddress(uint32_t address) { Print("\b\b\b\b\b\b\b\b%08X", address); }
+void PrintAddress(uint32_t address) {
+  Print("\b\b\b\b\b\b\b\b%08X", address);
+}
 
 bool Synchronise() {
   for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {

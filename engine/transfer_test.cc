@@ -26,9 +26,15 @@ std::string Header(uint32_t address, uint32_t length, uint32_t marker, uint32_t 
 std::string Block(uint32_t address, const std::string& data) {
   return ".BT" + U32(address) + Bytes({static_cast<int>(data.size() & 0xFF)}) + data;
 }
-std::string Request(uint32_t start, uint32_t end) { return "BR" + U32(start) + U32(end); }
-std::string Passed() { return "PC" + U32(0) + U32(0); }
-std::string Failed() { return "PF" + U32(0) + U32(0); }
+std::string Request(uint32_t start, uint32_t end) {
+  return "BR" + U32(start) + U32(end);
+}
+std::string Passed() {
+  return "PC" + U32(0) + U32(0);
+}
+std::string Failed() {
+  return "PF" + U32(0) + U32(0);
+}
 
 // An image whose byte i is (i * 7 + seed) mod 251: no marker by chance.
 std::string Pattern(size_t length, int seed = 3) {
@@ -85,9 +91,9 @@ TEST_F(TransferTest, HeaderCarriesMarkerAddressAndCrcFromTheAppsOffset512) {
   Load(2, app);
   peer.then(kSync, "RX");
   EXPECT_EQ(TransferImages(), 0);  // the loader stays silent after the header
-  const std::string expected =
-      Bytes({'.', 'S', 'P', 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x03, 0xE8, 0x00, 0x01, 0x02, 0xBC}) +
-      U32(ReferenceCrc(app.substr(512)));
+  const std::string expected = Bytes({'.', 'S', 'P', 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x03, 0xE8,
+                                      0x00, 0x01, 0x02, 0xBC}) +
+                               U32(ReferenceCrc(app.substr(512)));
   EXPECT_EQ(Written(), kSync + expected);
   EXPECT_EQ(console.out, "\nDevice no response!\n");
   EXPECT_EQ(now(), 8001);  // sync answered at once, then the 8000 ms wait
@@ -145,12 +151,11 @@ TEST_F(TransferTest, RequestsAreAnsweredInBlocksOfAtMost256) {
   expected += "ABORT";
   EXPECT_EQ(Written(), expected);
   using M = RecordingWindow::Message;
-  EXPECT_EQ(window.messages,
-            (std::vector<M>{{WM_USER, PROGRESS_SET_TOTAL, 0x1000},
-                            {WM_USER, PROGRESS_SET_POSITION, 0x400},
-                            {WM_USER, PROGRESS_SET_POSITION, 0x11},
-                            {WM_USER, PROGRESS_SET_POSITION, 0x100},
-                            {WM_USER, PROGRESS_SET_POSITION, 0x400}}));
+  EXPECT_EQ(window.messages, (std::vector<M>{{WM_USER, PROGRESS_SET_TOTAL, 0x1000},
+                                             {WM_USER, PROGRESS_SET_POSITION, 0x400},
+                                             {WM_USER, PROGRESS_SET_POSITION, 0x11},
+                                             {WM_USER, PROGRESS_SET_POSITION, 0x100},
+                                             {WM_USER, PROGRESS_SET_POSITION, 0x400}}));
   // Each request's start shows, then the image's last address.
   EXPECT_EQ(console.out.substr(0, 5 * 16),
             "\b\b\b\b\b\b\b\b00010000\b\b\b\b\b\b\b\b00010000\b\b\b\b\b\b\b\b00010000"
@@ -191,7 +196,8 @@ TEST_F(TransferTest, SilentBootIsWriteProtectedAndTheRunGoesOn) {
   const auto& log = line.log;
   int headerTimes[2], found = 0;
   for (const auto& e : log)
-    if (e.kind == LineEvent::kWrite && e.bytes.size() == 3 && e.bytes[0] == '.' && e.bytes[1] == 'S')
+    if (e.kind == LineEvent::kWrite && e.bytes.size() == 3 && e.bytes[0] == '.' &&
+        e.bytes[1] == 'S')
       headerTimes[found++] = e.timeMs;
   ASSERT_EQ(found, 2);
   EXPECT_EQ(headerTimes[1] - headerTimes[0], 8001);
@@ -273,7 +279,8 @@ TEST_F(TransferTest, StopInsideARequestEndsItsBlocksAndThenTheRun) {
   };
   EXPECT_EQ(TransferImages(), 2);
   EXPECT_EQ(Written().size(), 10u + 19u + 2 * 264u);  // no third block, no USER_DATA header
-  EXPECT_EQ(window.messages.back(), (RecordingWindow::Message{WM_USER, PROGRESS_SET_POSITION, 0x200}));
+  EXPECT_EQ(window.messages.back(),
+            (RecordingWindow::Message{WM_USER, PROGRESS_SET_POSITION, 0x200}));
   EXPECT_EQ(console.out.find("Programming time"), std::string::npos);
 }
 
@@ -284,7 +291,8 @@ TEST_F(TransferTest, ProgressCountsEarlierImagesAndTheCurrentDistance) {
   PublishFrontEnd();
   peer.then(kSync, "RX")
       .then(Header(0x8000, 1000, 0x8000, ReferenceCrc(almanac)), Passed())
-      .then(".SP" + U32(0x10000) + U32(500) + U32(0x10000) + U32(0xFFFFFFFF), Request(0x10000, 0x101F3))
+      .then(".SP" + U32(0x10000) + U32(500) + U32(0x10000) + U32(0xFFFFFFFF),
+            Request(0x10000, 0x101F3))
       .then(Block(0x10100, app.substr(256, 244)), Passed());
   EXPECT_EQ(TransferImages(), 2);
   using M = RecordingWindow::Message;

@@ -43,7 +43,8 @@ void ScriptedPeer::fireReadySteps(int64_t nowMs) {
   while (next_ < steps_.size()) {
     const Step& step = steps_[next_];
     const std::string& t = step.trigger;
-    if (sinceStep_.size() < t.size() || sinceStep_.compare(sinceStep_.size() - t.size(), t.size(), t) != 0)
+    if (sinceStep_.size() < t.size() ||
+        sinceStep_.compare(sinceStep_.size() - t.size(), t.size(), t) != 0)
       return;
     send(step.reply, nowMs + step.delayMs, step.baud);
     sinceStep_.clear();
@@ -53,7 +54,8 @@ void ScriptedPeer::fireReadySteps(int64_t nowMs) {
 
 void ScriptedPeer::receive(int64_t nowMs, uint32_t baud, const uint8_t* data, size_t count) {
   received_.append(reinterpret_cast<const char*>(data), count);
-  const bool counts = next_ < steps_.size() && (steps_[next_].baud == 0 || steps_[next_].baud == baud);
+  const bool counts =
+      next_ < steps_.size() && (steps_[next_].baud == 0 || steps_[next_].baud == baud);
   if (counts) sinceStep_.append(reinterpret_cast<const char*>(data), count);
   fireReadySteps(nowMs);
   if (onReceive) onReceive(received_);
@@ -96,7 +98,9 @@ EngineTest::~EngineTest() {
   std::filesystem::remove_all(dir, ignored);
 }
 
-void EngineTest::OpenPort(uint32_t baud) { SerialPort::install(SerialPort::open("COM1", baud)); }
+void EngineTest::OpenPort(uint32_t baud) {
+  SerialPort::install(SerialPort::open("COM1", baud));
+}
 
 int EngineTest::Run(std::vector<std::string> words) {
   std::vector<std::string> storage = {"fwp"};

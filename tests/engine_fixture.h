@@ -34,8 +34,8 @@ class ScriptedPeer : public LinePeer {
   struct Step {
     std::string trigger;
     std::string reply;
-    uint32_t baud = 0;     // 0: any rate
-    int32_t delayMs = 0;   // the reply arrives this long after the trigger
+    uint32_t baud = 0;    // 0: any rate
+    int32_t delayMs = 0;  // the reply arrives this long after the trigger
   };
 
   // Appends one step; returns *this for chaining.

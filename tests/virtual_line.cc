@@ -8,14 +8,18 @@ VirtualLine::VirtualLine(VirtualClock& clock, LinePeer& peer, uint32_t baud,
   log_.push_back({LineEvent::kOpen, clock_.nowMs(), baud_, {}});
 }
 
-VirtualLine::~VirtualLine() { log_.push_back({LineEvent::kClose, clock_.nowMs(), baud_, {}}); }
+VirtualLine::~VirtualLine() {
+  log_.push_back({LineEvent::kClose, clock_.nowMs(), baud_, {}});
+}
 
 void VirtualLine::setBaudRate(uint32_t baud) {
   baud_ = baud;
   log_.push_back({LineEvent::kBaud, clock_.nowMs(), baud_, {}});
 }
 
-void VirtualLine::drain() { log_.push_back({LineEvent::kDrain, clock_.nowMs(), baud_, {}}); }
+void VirtualLine::drain() {
+  log_.push_back({LineEvent::kDrain, clock_.nowMs(), baud_, {}});
+}
 
 bool VirtualLine::write(const void* data, size_t count) {
   const auto* bytes = static_cast<const uint8_t*>(data);
