@@ -71,6 +71,27 @@ ReceiverModel::ReceiverModel(ReceiverConfig config)
   outsidePending_ = config_.faults.requestOutsideImage != Faults::Outside::kNone;
 }
 
+void ReceiverModel::reboot() {
+  mode_ = Mode::kFirmware;
+  loaderBaud_ = 0;
+  silent_ = false;
+  inQueue_.clear();
+  inHead_ = 0;
+  outQueue_.clear();
+  outHead_ = 0;
+  arrived_.clear();
+  arrivedHead_ = 0;
+  inLineFreeNs_ = outLineFreeNs_ = lastCallNs_;
+  nextSentenceNs_ = lastCallNs_;
+  line_.clear();
+  lineOpen_ = false;
+  synced_ = false;
+  parse_ = Parse::kIdle;
+  field_.clear();
+  staged_.clear();
+  requestLive_ = false;
+}
+
 // ---------------------------------------------------------------------------
 // Time and the line.
 

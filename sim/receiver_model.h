@@ -146,6 +146,14 @@ class ReceiverModel : public LinePeer {
   // The line went away (Faults::lineGone).
   bool lineGone() const { return lineGone_; }
 
+  // Restarts the receiver as a power cycle does: the normal firmware runs at
+  // its own rate (sentences from the next call on, when they are on), the
+  // loader's state is gone and bytes still on the line in either direction are
+  // dropped unrecorded. Flash, images(), the counts and faults that have
+  // already fired are kept, so a fault counted over headers or requests fires
+  // once in the receiver's life. A line that has gone stays gone.
+  void reboot();
+
   // One byte on the line.
   struct TranscriptEntry {
     enum class Direction : uint8_t { kToReceiver, kToProgrammer };

@@ -311,6 +311,34 @@ TEST(Loader, AbortNeedsNewSyncAndExEndsProgramming) {
   EXPECT_FALSE(p.sync());
 }
 
+TEST(Loader, RebootKeepsFlashAndRunsTheFirmwareAgain) {
+  ReceiverConfig c = Loader();
+  c.sentencePeriodMs = 50;
+  ReceiverModel rx(c);
+  Programmer p(rx, 115200);
+  ASSERT_TRUE(p.sync());
+  const Bytes image = Pattern(40, 3);
+  EXPECT_EQ(p.program(0x8000, image, Crc(image)), "PC");
+  p.write("EX");
+  p.header(0x9000, 4, 0);  // after EX: neither taken nor still on the line after the reboot
+  p.now = 10;
+  rx.reboot();
+  EXPECT_EQ(rx.mode(), ReceiverModel::Mode::kFirmware);
+  EXPECT_EQ(rx.loaderBaud(), 0u);
+  ExpectLanded(rx, 0x8000, image);
+  EXPECT_EQ(rx.images().size(), 1u);
+  p.baud = 9600;
+  p.read();  // the programmer's rate from here on
+  p.now = 200;
+  const Bytes out = p.read();
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 3), "$GP");
+  p.write("$PQVRX601,115200*00\r\n");
+  p.baud = 115200;
+  p.now = 300;
+  p.read();
+  EXPECT_TRUE(p.sync());
+}
+
 TEST(LineTiming, BytesTakeTenBitTimes) {
   ReceiverConfig c = Loader(9600);
   c.lineTiming = true;

@@ -1,0 +1,356 @@
+// fwp against velmora-sim on a pseudo-terminal, in real time: what fwp
+// prints and returns, and what lands in the simulated flash.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "serial/serial_port.h"
+#include "tests/integration/sim_harness.h"
+
+namespace {
+
+const std::string kBanner = "Flash Programmer V1.0.3.2\n";
+const std::string kNotFound = "Device not found!\n";
+
+struct Slot {
+  const char* option;
+  uint32_t address;
+  const char* reportLine;
+};
+const Slot kSlots[13] = {
+    {"-boot", 0x00000000, "\nBOOT CODE OK!"},     {"-almanac", 0x00008000, "\nALMANAC   OK!"},
+    {"-app", 0x00010000, "\nAPP CODE  OK!"},      {"-usr", 0x00080000, "\nUSER_DATA CODE  OK!"},
+    {"-odo", 0x00090000, "\nODO_DATA CODE  OK!"}, {"-ni", 0x000A0000, "\nNINDEX CODE  OK!"},
+    {"-nd", 0x000DF490, "\nNDATA CODE  OK!"},     {"-n0i", 0x00100000, "\nN0INDEX CODE  OK!"},
+    {"-n0d", 0x001021C0, "\nN0DATA CODE  OK!"},   {"-n2i", 0x00120000, "\nN2INDEX CODE  OK!"},
+    {"-n2d", 0x001221C0, "\nN2DATA CODE  OK!"},   {"-n10i", 0x00180000, "\nN10INDEX CODE  OK!"},
+    {"-n10d", 0x001821C0, "\nN10DATA CODE  OK!"},
+};
+
+std::string Update(uint32_t address) {
+  char text[24];
+  std::snprintf(text, sizeof text, "\b\b\b\b\b\b\b\b%08X", address);
+  return text;
+}
+
+// The address updates of one image that the simulated loader asks for in
+// requests of 4096 bytes and then confirms.
+std::string ImageUpdates(uint32_t address, size_t length) {
+  std::string s;
+  for (size_t offset = 0; offset < length; offset += 4096) s += Update(address + offset);
+  return s + Update(address + static_cast<uint32_t>(length) - 1);
+}
+
+std::string ModeLines(int firstSlot, int rate) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%s mode %d bps\nAddr : 0x%08X", firstSlot == 0 ? "DSU" : "ISP",
+                rate, kSlots[firstSlot].address);
+  return text;
+}
+
+std::string Tail() {
+  return "\nProgramming time : T secs\nPress any key.\n";
+}
+
+class FwpSimTest : public SimTest {
+ protected:
+  // Images by slot; writes their files and returns fwp's words for them.
+  std::vector<std::string> ImageWords(const std::vector<std::pair<int, std::string>>& images) {
+    std::vector<std::string> words;
+    for (const auto& [slot, bytes] : images) {
+      words.push_back(kSlots[slot].option);
+      words.push_back(WriteFile("slot" + std::to_string(slot) + ".bin", bytes));
+    }
+    return words;
+  }
+
+  // The whole output of a run in which every image is confirmed.
+  static std::string Complete(const std::vector<std::pair<int, std::string>>& images, int rate,
+                              const std::string& before = "") {
+    std::string out = kBanner + before + ModeLines(images.front().first, rate);
+    std::string report;
+    for (const auto& [slot, bytes] : images) {
+      out += ImageUpdates(kSlots[slot].address, bytes.size());
+      report += kSlots[slot].reportLine;
+    }
+    return out + report + Tail();
+  }
+
+  static std::vector<std::pair<uint32_t, std::string>> AtAddresses(
+      const std::vector<std::pair<int, std::string>>& images) {
+    std::vector<std::pair<uint32_t, std::string>> out;
+    for (const auto& [slot, bytes] : images) out.emplace_back(kSlots[slot].address, bytes);
+    return out;
+  }
+
+  // Stops the simulator and checks that its flash holds exactly `images`.
+  void ExpectFlash(SimProcess& sim, const std::vector<std::pair<int, std::string>>& images) {
+    EXPECT_EQ(sim.stop(), 0) << sim.stderrText();
+    const std::string flash = ReadFile(flashOut);
+    ASSERT_EQ(flash.size(), 2u * 1024 * 1024);
+    EXPECT_TRUE(flash == ExpectedFlash(AtAddresses(images))) << "flash differs";
+  }
+
+  // The programmer let go of the port: it opens again at once.
+  static void ExpectPortFree(const SimProcess& sim) {
+    std::string why;
+    auto link = PlatformPortOpener().open(sim.devicePath().c_str(), 115200, &why);
+    EXPECT_NE(link, nullptr) << why;
+  }
+};
+
+// The loader already running, found at each of the seven rates.
+class LoaderRate : public FwpSimTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LoaderRate, IsFoundAndProgramsAtItsRate) {
+  const int rate = GetParam();
+  SimProcess sim({"--loader", std::to_string(rate), "--flash-out", flashOut});
+  const std::vector<std::pair<int, std::string>> images = {{2, SeededImage(700, 7)}};
+  auto words = ImageWords(images);
+  words.insert(words.begin(), {"-uart", sim.comName()});
+  const ProgramResult r = Fwp(words);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.out, Complete(images, rate));
+  ExpectPortFree(sim);
+  ExpectFlash(sim, images);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, LoaderRate,
+                         ::testing::Values(4800, 9600, 19200, 38400, 57600, 115200, 230400));
+
+// Normal firmware at each sentence scan rate: found, switched, programmed.
+struct SentenceCase {
+  int rate;
+  int programmingRate;  // -baud, or 115200 by default
+};
+class SentenceRate : public FwpSimTest, public ::testing::WithParamInterface<SentenceCase> {};
+
+TEST_P(SentenceRate, IsFoundSwitchedAndProgrammed) {
+  const auto [rate, programmingRate] = GetParam();
+  SimProcess sim({"--firmware-baud", std::to_string(rate), "--flash-out", flashOut});
+  const std::vector<std::pair<int, std::string>> images = {{1, SeededImage(900, 3)}};
+  auto words = ImageWords(images);
+  words.insert(words.begin(), {"-uart", sim.comName()});
+  if (programmingRate != 115200)
+    words.insert(words.end(), {"-baud", std::to_string(programmingRate)});
+  const ProgramResult r = Fwp(words);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.out,
+            Complete(images, programmingRate, "Found GPS " + std::to_string(rate) + " bps\n"));
+  ExpectFlash(sim, images);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, SentenceRate,
+                         ::testing::Values(SentenceCase{9600, 115200}, SentenceCase{38400, 115200},
+                                           SentenceCase{4800, 115200}, SentenceCase{19200, 115200},
+                                           SentenceCase{57600, 115200},
+                                           SentenceCase{115200, 115200},
+                                           SentenceCase{38400, 57600}),
+                         [](const ::testing::TestParamInfo<SentenceCase>& p) {
+                           return "At" + std::to_string(p.param.rate) + "To" +
+                                  std::to_string(p.param.programmingRate);
+                         });
+
+TEST_F(FwpSimTest, SentencesOnlyAt230400AreNotFound) {
+  SimProcess sim({"--firmware-baud", "230400", "--flash-out", flashOut});
+  auto words = ImageWords({{2, "x"}});
+  words.insert(words.begin(), {"-uart", sim.comName()});
+  const ProgramResult r = Fwp(words);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kBanner + kNotFound);
+  ExpectPortFree(sim);
+  ExpectFlash(sim, {});
+}
+
+TEST_F(FwpSimTest, ReadyReceiverWithoutImagesIsResultOne) {
+  SimProcess sim({"--loader", "57600", "--no-timing"});
+  const ProgramResult r = Fwp({"-uart", sim.comName()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kBanner);
+}
+
+// Each slot alone lands at its address.
+class EachSlot : public FwpSimTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EachSlot, LandsAtItsAddress) {
+  const int slot = GetParam();
+  SimProcess sim({"--loader", "115200", "--no-timing", "--flash-out", flashOut});
+  const std::vector<std::pair<int, std::string>> images = {{slot, SeededImage(1500, slot + 1)}};
+  auto words = ImageWords(images);
+  words.insert(words.begin(), {"-uart", sim.comName()});
+  const ProgramResult r = Fwp(words);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.out, Complete(images, 115200));
+  ExpectFlash(sim, images);
+}
+
+INSTANTIATE_TEST_SUITE_P(Slots, EachSlot, ::testing::Range(0, 13));
+
+TEST_F(FwpSimTest, AllThirteenSlotsInOneRunLandByteForByte) {
+  SimProcess sim({"--loader", "230400", "--flash-out", flashOut});
+  // Each image fits below the next slot's address.
+  const size_t lengths[13] = {5000, 9000, 20000, 4097, 257,  3000, 513,
+                              8000, 4096, 1,     2,    8640, 12345};
+  std::vector<std::pair<int, std::string>> images;
+  for (int slot = 0; slot < 13; ++slot)
+    images.emplace_back(slot, SeededImage(lengths[slot], 100 + slot));
+  auto words = ImageWords(images);
+  words.insert(words.begin(), {"-uart", sim.comName()});
+  const ProgramResult r = Fwp(words);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.out, Complete(images, 230400));
+  ExpectFlash(sim, images);
+}
+
+// Every image length programs exactly, the awkward ones included.
+class ImageLength : public FwpSimTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(ImageLength, LandsExactly) {
+  const size_t length = GetParam();
+  SimProcess sim({"--loader", "115200", "--no-timing", "--flash-out", flashOut});
+  const std::vector<std::pair<int, std::string>> images = {
+      {2, SeededImage(length, static_cast<uint32_t>(length))}};
+  auto words = ImageWords(images);
+  words.insert(words.begin(), {"-uart", sim.comName()});
+  const ProgramResult r = Fwp(words);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.out, Complete(images, 115200));
+  ExpectFlash(sim, images);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, ImageLength,
+                         ::testing::Values(0, 1, 2, 255, 256, 257, 511, 512, 513, 1000, 65537));
+
+// Faults: the exact outcome, the port free afterwards, and a flash that holds
+// exactly the images the receiver confirmed.
+class FaultTest : public FwpSimTest {
+ protected:
+  ProgramResult RunWith(std::vector<std::string> simArgs,
+                        const std::vector<std::pair<int, std::string>>& images) {
+    simArgs.insert(simArgs.end(), {"--loader", "115200", "--no-timing", "--flash-out", flashOut});
+    sim = std::make_unique<SimProcess>(simArgs);
+    auto words = ImageWords(images);
+    words.insert(words.begin(), {"-uart", sim->comName()});
+    return Fwp(words);
+  }
+  std::unique_ptr<SimProcess> sim;
+};
+
+TEST_F(FaultTest, WriteProtectedBootIsReportedAndTheRestWritten) {
+  const std::string boot = SeededImage(500, 1), app = SeededImage(800, 2);
+  const ProgramResult r = RunWith({"--boot-protected"}, {{0, boot}, {2, app}});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, kBanner + ModeLines(0, 115200) + Update(499) + ImageUpdates(0x10000, 800) +
+                       "\nBOOT CODE WriteProtect!\nAPP CODE  OK!" + Tail());
+  ExpectPortFree(*sim);
+  ExpectFlash(*sim, {{2, app}});
+}
+
+TEST_F(FaultTest, FailedImageStopsTheRun) {
+  const std::string boot = SeededImage(300, 1), almanac = SeededImage(300, 2);
+  const ProgramResult r =
+      RunWith({"--fail-address", "0x8000"}, {{0, boot}, {1, almanac}, {2, SeededImage(10, 3)}});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.out, kBanner + ModeLines(0, 115200) + ImageUpdates(0, 300) + Update(0x8000) +
+                       "\nProgramming failed!\n");
+  ExpectPortFree(*sim);
+  ExpectFlash(*sim, {{0, boot}});
+}
+
+TEST_F(FaultTest, SilenceAfterAHeaderIsNoResponse) {
+  const std::string almanac = SeededImage(300, 2);
+  const ProgramResult r =
+      RunWith({"--silent-after-header", "2"}, {{1, almanac}, {2, SeededImage(10, 3)}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kBanner + ModeLines(1, 115200) + ImageUpdates(0x8000, 300) +
+                       "\nDevice no response!\n" + kNotFound);
+  ExpectPortFree(*sim);
+  ExpectFlash(*sim, {{1, almanac}});
+}
+
+TEST_F(FaultTest, SilenceAfterARequestIsNoResponse) {
+  const ProgramResult r = RunWith({"--silent-after-request", "2"}, {{2, SeededImage(9000, 3)}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kBanner + ModeLines(2, 115200) + Update(0x10000) + Update(0x11000) +
+                       "\nDevice no response!\n" + kNotFound);
+  ExpectPortFree(*sim);
+  ExpectFlash(*sim, {});
+}
+
+TEST_F(FaultTest, OkInPlaceOfARequestIsAWrongMessage) {
+  const ProgramResult r = RunWith({"--ok-instead-of-request", "1"}, {{2, SeededImage(100, 3)}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kBanner + ModeLines(2, 115200) + "\nWrong message!" + kNotFound);
+  ExpectPortFree(*sim);
+  ExpectFlash(*sim, {});
+}
+
+TEST_F(FaultTest, FreeTextAndNoiseBetweenRepliesAreIgnored) {
+  const std::vector<std::pair<int, std::string>> images = {{1, SeededImage(5000, 1)},
+                                                           {2, SeededImage(700, 2)}};
+  const ProgramResult r = RunWith({"--free-text"}, images);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, Complete(images, 115200));
+  ExpectFlash(*sim, images);
+}
+
+TEST_F(FaultTest, ARequestPastTheImageIsAnsweredWithErasedBytes) {
+  const std::string app = SeededImage(1000, 4);
+  const ProgramResult r = RunWith({"--request-outside", "beyond"}, {{2, app}});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, kBanner + ModeLines(2, 115200) + Update(0x10000 + 1000) +
+                       ImageUpdates(0x10000, 1000) + "\nAPP CODE  OK!" + Tail());
+  ExpectFlash(*sim, {{2, app}});
+}
+
+TEST_F(FaultTest, ARequestBelowTheImageIsAWrongMessage) {
+  const ProgramResult r = RunWith({"--request-outside", "below"}, {{2, SeededImage(1000, 4)}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            kBanner + ModeLines(2, 115200) + Update(0x10000 - 16) + "\nWrong message!" + kNotFound);
+  ExpectPortFree(*sim);
+  ExpectFlash(*sim, {});
+}
+
+TEST_F(FaultTest, AGarbledRequestIsAWrongMessage) {
+  const ProgramResult r = RunWith({"--garbled-request", "1"}, {{2, SeededImage(1000, 4)}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kBanner + ModeLines(2, 115200) + Update(0x10000 ^ 0x01A50000) +
+                       "\nWrong message!" + kNotFound);
+  ExpectPortFree(*sim);
+  ExpectFlash(*sim, {});
+}
+
+TEST_F(FaultTest, ALostByteLeavesTheLoaderWaitingAndTheImageUnwritten) {
+  const ProgramResult r = RunWith({"--drop-every", "500"}, {{2, SeededImage(3000, 5)}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kBanner + ModeLines(2, 115200) + Update(0x10000) + "\nDevice no response!\n" +
+                       kNotFound);
+  ExpectPortFree(*sim);
+  ExpectFlash(*sim, {});
+}
+
+TEST_F(FaultTest, TheLineGoingAwayIsNoResponse) {
+  const ProgramResult r = RunWith({"--line-gone", "1"}, {{2, SeededImage(9000, 3)}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kBanner + ModeLines(2, 115200) + Update(0x10000) + "\nDevice no response!\n" +
+                       kNotFound);
+  EXPECT_EQ(sim->wait(), 0);
+  EXPECT_EQ(ReadFile(flashOut), ExpectedFlash({}));
+}
+
+TEST_F(FaultTest, AnotherProgramHoldingThePortIsRefused) {
+  sim = std::make_unique<SimProcess>(std::vector<std::string>{"--loader", "115200", "--no-timing"});
+  std::string why;
+  auto holder = PlatformPortOpener().open(sim->devicePath().c_str(), 115200, &why);
+  ASSERT_NE(holder, nullptr) << why;
+  const ProgramResult r = Fwp({"-uart", sim->comName()});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.substr(0, kBanner.size() + 25), kBanner + "Can not open COM200 port!");
+  EXPECT_NE(r.err.find("busy"), std::string::npos) << r.err;
+}
+
+}  // namespace

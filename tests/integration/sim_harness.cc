@@ -1,0 +1,211 @@
+#include "tests/integration/sim_harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+std::string Bin(const std::string& program) {
+  return std::string(VELMORA_BIN_DIR) + "/" + program;
+}
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args, int outFd,
+            int errFd) {
+  std::vector<std::string> words = {Bin(program)};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(outFd, 1);
+    dup2(errFd, 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int StatusOf(int raw) {
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+// Reads what is there on a non-blocking descriptor.
+void Drain(int fd, std::string& into) {
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return;
+    into.append(buf, n);
+  }
+}
+
+}  // namespace
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         int timeoutMs) {
+  int out[2], err[2];
+  EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+  EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
+  const pid_t pid = Spawn(program, args, out[1], err[1]);
+  close(out[1]);
+  close(err[1]);
+  ProgramResult result;
+  const int64_t deadline = NowMs() + timeoutMs;
+  bool outOpen = true, errOpen = true;
+  while (outOpen || errOpen) {
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    const int left = static_cast<int>(deadline - NowMs());
+    if (left <= 0) {
+      kill(pid, SIGKILL);
+      ADD_FAILURE() << program << " did not end within " << timeoutMs << " ms";
+      break;
+    }
+    poll(fds, 2, left);
+    char buf[4096];
+    for (int i = 0; i < 2; ++i) {
+      bool& open = i == 0 ? outOpen : errOpen;
+      if (!open || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n <= 0)
+        open = false;
+      else
+        (i == 0 ? result.out : result.err).append(buf, n);
+    }
+  }
+  close(out[0]);
+  close(err[0]);
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  result.status = StatusOf(raw);
+  return result;
+}
+
+SimProcess::SimProcess(const std::vector<std::string>& args) {
+  int out[2], err[2];
+  EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+  EXPECT_EQ(pipe2(err, O_CLOEXEC | O_NONBLOCK), 0);
+  pid_ = Spawn("velmora-sim", args, out[1], err[1]);
+  close(out[1]);
+  close(err[1]);
+  errFd_ = err[0];
+  // The first line is the device path, the second the COM name.
+  std::string text;
+  const int64_t deadline = NowMs() + 10000;
+  while (std::count(text.begin(), text.end(), '\n') < 2 && NowMs() < deadline) {
+    pollfd fd = {out[0], POLLIN, 0};
+    if (poll(&fd, 1, 100) <= 0) continue;
+    char buf[256];
+    const ssize_t n = read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    text.append(buf, n);
+  }
+  close(out[0]);
+  std::istringstream lines(text);
+  std::getline(lines, devicePath_);
+  std::getline(lines, comName_);
+  EXPECT_EQ(devicePath_.rfind("/dev/", 0), 0u) << "velmora-sim said: " << text << stderrText();
+}
+
+SimProcess::~SimProcess() {
+  if (pid_ > 0) stop();
+  if (errFd_ >= 0) close(errFd_);
+}
+
+int SimProcess::stop() {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  return wait(10000);
+}
+
+int SimProcess::wait(int timeoutMs) {
+  if (pid_ <= 0) return -1;
+  const int64_t deadline = NowMs() + timeoutMs;
+  int raw = 0;
+  while (waitpid(pid_, &raw, WNOHANG) == 0) {
+    if (NowMs() > deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &raw, 0);
+      ADD_FAILURE() << "velmora-sim did not end in time";
+      break;
+    }
+    usleep(5000);
+  }
+  pid_ = -1;
+  return StatusOf(raw);
+}
+
+std::string SimProcess::stderrText() {
+  if (errFd_ >= 0) Drain(errFd_, err_);
+  return err_;
+}
+
+SimTest::SimTest() {
+  char pattern[] = "/tmp/velmora-it-XXXXXX";
+  dir = mkdtemp(pattern);
+  const std::string ports = dir + "/ports";
+  mkdir(ports.c_str(), 0700);
+  setenv("VELMORA_PORTS", ports.c_str(), 1);
+  flashOut = dir + "/flash.bin";
+}
+
+SimTest::~SimTest() {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
+std::string SimTest::WriteFile(const std::string& name, const std::string& bytes) {
+  const std::string path = dir + "/" + name;
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+std::string SimTest::ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+ProgramResult SimTest::Fwp(const std::vector<std::string>& args) {
+  ProgramResult r = RunProgram("fwp", args);
+  static const std::regex time("Programming time : [0-9]+\\.[0-9][0-9] secs");
+  r.out = std::regex_replace(r.out, time, "Programming time : T secs");
+  return r;
+}
+
+std::string SeededImage(size_t length, uint32_t seed) {
+  std::string s(length, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto& c : s) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+std::string ExpectedFlash(const std::vector<std::pair<uint32_t, std::string>>& images) {
+  std::string flash(2 * 1024 * 1024, '\xFF');
+  for (const auto& [address, bytes] : images) flash.replace(address, bytes.size(), bytes);
+  return flash;
+}

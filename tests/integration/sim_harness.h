@@ -1,0 +1,68 @@
+// Running the real programs: velmora-sim on a pseudo-terminal and fwp against
+// it, with the real clock.
+//
+// Every SimTest gets an alias directory of its own (VELMORA_PORTS), so tests
+// can run side by side, each with its simulator as COM200.
+#ifndef VELMORA_TESTS_INTEGRATION_SIM_HARNESS_H_
+#define VELMORA_TESTS_INTEGRATION_SIM_HARNESS_H_
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ProgramResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out, err;
+};
+
+// Runs `program` (a file in the build's bin folder) with `args`, standard
+// input from /dev/null, and waits for it (killing it after `timeoutMs`).
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         int timeoutMs = 120000);
+
+class SimProcess {
+ public:
+  // Starts velmora-sim with `args` and waits for its device path.
+  explicit SimProcess(const std::vector<std::string>& args);
+  ~SimProcess();
+
+  // Ends the simulator with SIGTERM and waits for it; returns its exit status.
+  int stop();
+  // Waits for the simulator to end by itself (--once, line gone).
+  int wait(int timeoutMs = 30000);
+
+  const std::string& devicePath() const { return devicePath_; }
+  const std::string& comName() const { return comName_; }
+  std::string stderrText();
+
+ private:
+  pid_t pid_ = -1;
+  int errFd_ = -1;
+  std::string devicePath_, comName_;
+  std::string err_;
+};
+
+class SimTest : public ::testing::Test {
+ protected:
+  SimTest();
+  ~SimTest() override;
+
+  std::string WriteFile(const std::string& name, const std::string& bytes);
+  std::string ReadFile(const std::string& path);
+  // fwp with `args`; its output with the programming time's digits as "T".
+  ProgramResult Fwp(const std::vector<std::string>& args);
+
+  std::string dir;       // the test's scratch directory
+  std::string flashOut;  // where the simulator dumps its flash
+};
+
+// Deterministic image bytes for a seed.
+std::string SeededImage(size_t length, uint32_t seed);
+
+// A flash of 2 MiB, erased except for `images` (address, bytes).
+std::string ExpectedFlash(const std::vector<std::pair<uint32_t, std::string>>& images);
+
+#endif  // VELMORA_TESTS_INTEGRATION_SIM_HARNESS_H_
