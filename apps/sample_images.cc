@@ -7,6 +7,8 @@
 #include <fstream>
 #include <string>
 
+#include "sim/sample_bytes.h"
+
 namespace {
 
 struct Sample {
@@ -20,18 +22,6 @@ constexpr Sample kSamples[] = {
     {"usr.bin", 2048, 4},  {"ni.bin", 1024, 5},      {"nd.bin", 3000, 6},
 };
 
-std::string Bytes(size_t length, uint32_t seed) {
-  std::string s(length, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& c : s) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,7 +32,7 @@ int main(int argc, char** argv) {
     return argc == 2 ? 0 : 2;
   }
   for (const Sample& s : kSamples) {
-    std::string bytes = Bytes(s.length, s.seed);
+    std::string bytes = SeededImage(s.length, s.seed);
     if (std::string(s.file) == "app.bin") bytes.replace(1024, 4, "QVRX");
     const std::string path = std::string(argv[1]) + "/" + s.file;
     std::ofstream out(path, std::ios::binary);

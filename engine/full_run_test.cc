@@ -7,22 +7,10 @@
 #include "engine/programmer.h"
 #include "engine/reply_reader.h"
 #include "sim/receiver_model.h"
+#include "sim/sample_bytes.h"
 #include "tests/engine_fixture.h"
 
 namespace {
-
-// Deterministic image bytes for a seed.
-std::string SeededImage(size_t length, uint32_t seed) {
-  std::string s(length, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& c : s) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
 
 const char* const kOptions[kSlotCount] = {"-boot", "-almanac", "-app", "-usr", "-odo",
                                           "-ni",   "-nd",      "-n0i", "-n0d", "-n2i",

@@ -192,18 +192,6 @@ ProgramResult SimTest::Fwp(const std::vector<std::string>& args) {
   return r;
 }
 
-std::string SeededImage(size_t length, uint32_t seed) {
-  std::string s(length, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& c : s) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
-
 std::string ExpectedFlash(const std::vector<std::pair<uint32_t, std::string>>& images) {
   std::string flash(2 * 1024 * 1024, '\xFF');
   for (const auto& [address, bytes] : images) flash.replace(address, bytes.size(), bytes);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/sample_bytes.h"
+
 struct ProgramResult {
   int status = -1;  // exit status, or 128 + signal
   std::string out, err;
@@ -59,8 +61,6 @@ class SimTest : public ::testing::Test {
   std::string flashOut;  // where the simulator dumps its flash
 };
 
-// Deterministic image bytes for a seed.
-std::string SeededImage(size_t length, uint32_t seed);
 
 // A flash of 2 MiB, erased except for `images` (address, bytes).
 std::string ExpectedFlash(const std::vector<std::pair<uint32_t, std::string>>& images);
