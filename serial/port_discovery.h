@@ -38,4 +38,27 @@ class PortDiscoveryError : public std::runtime_error {
 // list.
 void discoverPorts(PortList& list, bool requireOpenable);
 
+// The same over a device tree rooted elsewhere: the kernel's sysfs under
+// `sysRoot` instead of /sys and the device nodes under `devRoot` instead of
+// /dev. Tests build fake trees for it.
+//
+// On Linux the ports are the ttys under <sysRoot>/class/tty that a device
+// backs, less the serial-core ports whose UART type is 0 (no UART there). A
+// port is listed under the COM name that opens it: first the ports with a
+// number from the fixed table in number order, then every alias in number
+// order. A port that no COM name reaches (beyond the table, or its number
+// taken by an alias for another device, and no alias for it) comes last, with
+// an empty portName and its device path in the brackets of its friendlyName,
+// e.g. "ttyS40, 16550A (/dev/ttyS40)"; only its device path or a new alias
+// opens it.
+void discoverPorts(PortList& list, bool requireOpenable, const std::string& sysRoot,
+                   const std::string& devRoot);
+
+// The finishing step that every source's records go through, in list order:
+// with `requireOpenable`, a record whose devicePath cannot be opened right
+// now is removed (the rest keep their order); an empty friendlyName becomes
+// the portName; an empty description becomes the friendlyName, less a
+// trailing bracketed part: "FT232R USB UART (COM33)" gives "FT232R USB UART".
+void FinishPortList(PortList& list, bool requireOpenable);
+
 #endif  // VELMORA_SERIAL_PORT_DISCOVERY_H_
