@@ -8,5 +8,6 @@ void PostProgress(unsigned code, int32_t value) {
 }
 
 int ReadRunFlag() {
+  if (g_hProgressWnd) g_hProgressWnd->WaitWhileHeld();
   return g_pRunFlag ? g_pRunFlag->load() : 1;
 }

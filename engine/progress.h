@@ -41,6 +41,13 @@ class ProgressWindow {
   // Queues one message for the window's thread. Must not block, and may be
   // called from any thread.
   virtual void PostMessage(unsigned message, unsigned code, int32_t value) noexcept = 0;
+
+  // Called on the engine's thread at every run-flag check, just before the
+  // flag is read. A front end that asks the user whether to stop holds the
+  // run here while the question is shown, so the run makes no progress
+  // meanwhile. It must not wait for anything the caller of the check holds.
+  // Returns at once by default.
+  virtual void WaitWhileHeld() noexcept {}
 };
 
 extern ProgressWindow* g_hProgressWnd;
@@ -50,7 +57,7 @@ extern std::atomic<int>* g_pRunFlag;
 void PostProgress(unsigned code, int32_t value);
 
 // The run flag as the engine reads it: afresh at every call, 1 when no flag
-// is published.
+// is published. Waits first while g_hProgressWnd holds the run.
 int ReadRunFlag();
 
 #endif  // VELMORA_ENGINE_PROGRESS_H_

@@ -3,7 +3,10 @@
 # again: it asks apt only for what is missing. Needs root (or sudo).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
+  # the dialog front end: Qt 6 Widgets and Test, its X11 platform plugin, a
+  # font for the offscreen platform, and an X server for the end-to-end test
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core xvfb xauth)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,11 @@
+// velmora: the dialog front end. Its arguments after the program's own name
+// (and after Qt's options) are the programmer's command line, with
+// "<COMPORT>" standing for the chosen port's number, e.g.
+//   velmora fwp -uart 'COM<COMPORT>' -app app.bin
+#include "ui/updater_app.h"
+
+int main(int argc, char** argv) {
+  CUpdaterApp app(argc, argv);
+  app.InitInstance();
+  return 0;
+}

@@ -1,0 +1,106 @@
+#include "ui/port_dialog.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdlib>
+
+#include "engine/programmer.h"
+#include "resources/strings.h"
+#include "ui/dialog_support.h"
+#include "ui/split_token.h"
+#include "ui/update_progress_dialog.h"
+#include "ui_port_dialog.h"
+
+std::string PortEntryText(const PortRecord& port) {
+  if (port.friendlyName.find('(') == std::string::npos) return port.portName;
+  std::string name = port.friendlyName;
+  SplitToken(name, '(', true);
+  return SplitToken(name, ')', false);
+}
+
+int PortNumberOfEntry(const std::string& entry) {
+  return entry.size() > 3 ? std::atoi(entry.c_str() + 3) : 0;
+}
+
+CPortDialog::CPortDialog(const Discovery& discovery, QWidget* parent)
+    : QDialog(parent),
+      appIcon(QStringLiteral(":/velmora/velmora.svg")),
+      engine(ProgrammerMain),
+      workerWatch_(new QTimer(this)) {
+  Ui::IDD_102 form;
+  form.setupUi(this);
+  portCombo = form.IDC_1004;
+  updateButton = form.IDOK;
+  appIcon.addFile(QStringLiteral(":/velmora/velmora-16.png"), QSize(16, 16));
+  appIcon.addFile(QStringLiteral(":/velmora/velmora-32.png"), QSize(32, 32));
+  setWindowIcon(appIcon);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+
+  // 133 x 67 dialog units: the label 43 wide at (7, 20), the list 53 wide at
+  // (53, 17), the buttons 50 x 14 at (7, 46) and (76, 46).
+  const DialogUnits du(fontMetrics());
+  form.dialogLayout->setContentsMargins(du.x(7), du.y(17), du.x(7), du.y(7));
+  form.dialogLayout->insertStretch(1);
+  form.portRow->setSpacing(du.x(3));
+  form.IDC_STATIC->setFixedWidth(du.x(43));
+  portCombo->setFixedWidth(du.x(53));
+  form.IDOK->setFixedSize(du.size(50, 14));
+  form.IDCANCEL->setFixedSize(du.size(50, 14));
+  setFixedSize(du.size(133, 67));
+
+  connect(form.IDOK, &QPushButton::clicked, this, &CPortDialog::OnUpdate);
+  connect(form.IDCANCEL, &QPushButton::clicked, this, &QDialog::reject);
+  workerWatch_->setInterval(100);
+  connect(workerWatch_, &QTimer::timeout, this, &CPortDialog::WatchFinishingWorker);
+
+  FillPortList(discovery);
+}
+
+void CPortDialog::FillPortList(const Discovery& discovery) {
+  PortList ports;
+  QString failure;
+  try {
+    discovery(ports, false);
+  } catch (const PortDiscoveryError& error) {
+    // The ports found before the failure are still listed.
+    failure = QString::fromLocal8Bit(error.what());
+  }
+  for (const PortRecord& port : ports) {
+    portCombo->addItem(QString::fromLocal8Bit(PortEntryText(port)));
+    portCombo->setItemData(portCombo->count() - 1,
+                           QString::fromLocal8Bit(port.devicePath + "\n" + port.description),
+                           Qt::ToolTipRole);
+  }
+  if (portCombo->count() > 0) portCombo->setCurrentIndex(0);
+  if (!failure.isEmpty()) {
+    // Shown once the dialog is up, over it.
+    QMetaObject::invokeMethod(
+        this, [this, failure] { ShowMessage(this, failure, QMessageBox::Ok); },
+        Qt::QueuedConnection);
+  }
+}
+
+void CPortDialog::OnUpdate() {
+  // No new run while the last one's worker is still finishing: the engine
+  // serves one run at a time.
+  if (RunChannel::process().workerRunning()) return;
+  CUpdateProgressDialog progress(this);
+  progress.portNumber = PortNumberOfEntry(portCombo->currentText().toStdString());
+  progress.engine = engine;
+  if (progress.exec() == QDialog::Accepted) {
+    QMetaObject::invokeMethod(this, &QDialog::close, Qt::QueuedConnection);
+    return;
+  }
+  if (RunChannel::process().workerRunning()) {
+    updateButton->setEnabled(false);
+    workerWatch_->start();
+  }
+}
+
+void CPortDialog::WatchFinishingWorker() {
+  if (RunChannel::process().workerRunning()) return;
+  workerWatch_->stop();
+  updateButton->setEnabled(true);
+}

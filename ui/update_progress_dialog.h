@@ -1,0 +1,54 @@
+// CUpdateProgressDialog: the modal progress window of one update. When it is
+// first shown it starts the run on the process's RunChannel; the engine's
+// progress messages move its bar, and the worker's PROGRESS_FINISHED makes it
+// show the outcome and close: Accepted after a complete update, Rejected
+// otherwise.
+//
+// Closing it (close box, Escape) while the worker runs asks whether to stop,
+// with the worker held at its next run-flag check until the answer; Yes
+// clears the run flag. Any other close ends the window at once.
+//
+// Threads: the window thread. The worker reaches the window only through
+// events posted via the RunChannel.
+#ifndef VELMORA_UI_UPDATE_PROGRESS_DIALOG_H_
+#define VELMORA_UI_UPDATE_PROGRESS_DIALOG_H_
+
+#include <QDialog>
+#include <string>
+
+#include "ui/run_channel.h"
+
+class CPercentProgressCtrl;
+
+class CUpdateProgressDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CUpdateProgressDialog(QWidget* parent = nullptr);
+  ~CUpdateProgressDialog() override;
+
+  // Set by the caller before the window is run.
+  int portNumber = 0;
+  // The command template the worker builds its words from; by default the
+  // application's arguments after its name.
+  std::string commandTemplate;
+  // What the worker runs: ProgrammerMain unless replaced.
+  RunChannel::Engine engine;
+
+  CPercentProgressCtrl* progressBar;
+
+  // Close handling: asks to stop while the run goes on, else closes.
+  void reject() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void customEvent(QEvent* event) override;
+
+ private:
+  void OnInitDialog();
+  void OnFinished(int32_t outcome);
+
+  bool started_ = false;
+};
+
+#endif  // VELMORA_UI_UPDATE_PROGRESS_DIALOG_H_

@@ -1,0 +1,181 @@
+// The progress window's outcome handling and its close and stop state
+// machine, with a stand-in engine on the real worker thread.
+#include "ui/update_progress_dialog.h"
+
+#include <QTest>
+#include <atomic>
+#include <thread>
+
+#include "ui/percent_progress_ctrl.h"
+#include "ui/test_support.h"
+#include "ui/updater_app.h"
+
+namespace {
+
+// Stands in for the programmer: posts a total and positions like the
+// transfer, checking the run flag before each step, until told to finish
+// (or stopped); then returns `result`.
+struct StandIn {
+  std::atomic<int> result{2};
+  std::atomic<bool> finish{false};
+  std::atomic<bool> ignoreFlag{false};  // runs on past a stop
+  std::atomic<int> checks{0};
+  std::atomic<int> argc{-1};
+
+  RunChannel::Engine engine() {
+    return [this](int count, char**) {
+      argc = count;
+      PostProgress(PROGRESS_SET_TOTAL, 1000);
+      for (int position = 0; !finish; position = std::min(position + 10, 900)) {
+        ++checks;
+        if (ReadRunFlag() == 0 && !ignoreFlag) return 2;
+        PostProgress(PROGRESS_SET_POSITION, position);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      PostProgress(PROGRESS_SET_POSITION, 1000);
+      return result.load();
+    };
+  }
+};
+
+void WaitForWorker() {
+  QTRY_VERIFY_WITH_TIMEOUT(!RunChannel::process().workerRunning(), 10000);
+  RunChannel::process().waitForWorker();
+}
+
+}  // namespace
+
+class UpdateProgressDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    standIn = std::make_unique<StandIn>();
+    answerer = std::make_unique<MessageBoxAnswerer>();
+    dialog = std::make_unique<CUpdateProgressDialog>();
+    dialog->engine = standIn->engine();
+  }
+  void cleanup() {
+    standIn->finish = true;
+    dialog.reset();
+    WaitForWorker();
+  }
+
+  void completeRunAccepts() {
+    dialog->commandTemplate = "x -uart COM<COMPORT>";
+    answerer->Queue(QMessageBox::Ok, [this] {
+      QCOMPARE(dialog->progressBar->text(), QString("100%"));
+      QCOMPARE(RunChannel::process().runFlag.load(), 1);
+    });
+    QTimer::singleShot(50, [this] { standIn->finish = true; });
+    QCOMPARE(dialog->exec(), int(QDialog::Accepted));
+    QCOMPARE(standIn->argc.load(), 3);
+    QCOMPARE(answerer->seen.size(), size_t(1));
+    const auto& box = answerer->seen[0];
+    QCOMPARE(box.text, QString("Update complete!"));
+    QCOMPARE(box.caption, QString("Velmora"));
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(!box.hasIcon);
+  }
+
+  void failedRunRejectsAndClearsTheFlag() {
+    standIn->result = 3;
+    standIn->finish = true;
+    QCOMPARE(dialog->exec(), int(QDialog::Rejected));
+    QCOMPARE(answerer->seen.size(), size_t(1));
+    QCOMPARE(answerer->seen[0].text, QString("Update not complete!"));
+    QCOMPARE(RunChannel::process().runFlag.load(), 0);
+  }
+
+  void emptyCommandLineRunsTheRealProgrammer() {
+    // ProgrammerMain with no words shows its usage (to the silent console,
+    // whose key wait returns at once) and returns 0.
+    SilentConsole console;
+    SetEngineConsole(&console);
+    CUpdateProgressDialog real;
+    real.commandTemplate = "";
+    QCOMPARE(real.exec(), int(QDialog::Rejected));
+    SetEngineConsole(nullptr);
+    QCOMPARE(answerer->seen.size(), size_t(1));
+    QCOMPARE(answerer->seen[0].text, QString("Update not complete!"));
+  }
+
+  void noKeepsTheRunGoingWhileHeld() {
+    answerer->Queue(QMessageBox::No, [this] {
+      // The worker is held at its run-flag check while the question is up.
+      const int checks = standIn->checks;
+      QTest::qWait(50);
+      QCOMPARE(standIn->checks.load(), checks);
+    });
+    answerer->Queue(QMessageBox::Ok);
+    QTimer::singleShot(30, [this] { dialog->close(); });
+    QTimer::singleShot(300, [this] { standIn->finish = true; });
+    QCOMPARE(dialog->exec(), int(QDialog::Accepted));
+    QCOMPARE(answerer->seen.size(), size_t(2));
+    QCOMPARE(answerer->seen[0].text, QString("Do you want to stop updating?"));
+    QCOMPARE(answerer->seen[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(answerer->seen[1].text, QString("Update complete!"));
+  }
+
+  void yesStopsWithoutAMessage() {
+    answerer->Queue(QMessageBox::Yes);
+    QTimer::singleShot(30, [this] { dialog->close(); });
+    QCOMPARE(dialog->exec(), int(QDialog::Rejected));
+    QCOMPARE(answerer->seen.size(), size_t(1));  // only the question
+    QCOMPARE(RunChannel::process().runFlag.load(), 0);
+  }
+
+  void secondCloseAfterYesClosesAtOnce() {
+    standIn->ignoreFlag = true;
+    answerer->Queue(QMessageBox::Yes);
+    QTimer::singleShot(30, [this] { dialog->close(); });
+    QTimer::singleShot(200, [this] { dialog->close(); });
+    QCOMPARE(dialog->exec(), int(QDialog::Rejected));
+    QCOMPARE(answerer->seen.size(), size_t(1));
+    // The worker is still finishing: the flag stays 0, no new run starts,
+    // and its last messages go nowhere once the window is gone.
+    QVERIFY(RunChannel::process().workerRunning());
+    QCOMPARE(g_pRunFlag->load(), 0);
+    dialog.reset();
+    QVERIFY(!RunChannel::process().start(nullptr, {}));
+    standIn->finish = true;
+    WaitForWorker();
+    QTest::qWait(20);
+    QCOMPARE(answerer->seen.size(), size_t(1));
+  }
+
+  void closeAfterTheWorkerEndedSkipsTheOutcome() {
+    QTimer::singleShot(30, [this] {
+      // Within one event: the worker ends and its PROGRESS_FINISHED waits in
+      // the queue while the close request is handled.
+      standIn->finish = true;
+      while (RunChannel::process().workerRunning()) std::this_thread::yield();
+      dialog->close();
+    });
+    QCOMPARE(dialog->exec(), int(QDialog::Rejected));
+    QTest::qWait(20);
+    QVERIFY(answerer->seen.empty());
+  }
+
+  void totalOfZeroLeavesAnEmptyRange() {
+    dialog->engine = [](int, char**) {
+      PostProgress(PROGRESS_SET_TOTAL, 0);
+      PostProgress(PROGRESS_SET_POSITION, 0);
+      PostProgress(7, 1);  // an unknown code changes nothing
+      return 1;
+    };
+    answerer->Queue(QMessageBox::Ok, [this] {
+      QVERIFY(!ComputeBarLayout(QRect(0, 0, 10, 10), 0, 0, 0, {}).draw);
+      QCOMPARE(dialog->progressBar->text(), QString());  // nothing to draw
+    });
+    QCOMPARE(dialog->exec(), int(QDialog::Accepted));
+  }
+
+ private:
+  std::unique_ptr<StandIn> standIn;
+  std::unique_ptr<MessageBoxAnswerer> answerer;
+  std::unique_ptr<CUpdateProgressDialog> dialog;
+};
+
+QTEST_MAIN(UpdateProgressDialogTest)
+#include "update_progress_dialog_test.moc"

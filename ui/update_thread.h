@@ -1,0 +1,53 @@
+// The update worker: turns the command template into the programmer's words
+// with the chosen port filled in, runs the programmer and reports the
+// outcome to the progress window.
+//
+// Threads: UpdateThreadProc runs on the worker thread that RunChannel starts;
+// the other functions are plain and run anywhere.
+#ifndef VELMORA_UI_UPDATE_THREAD_H_
+#define VELMORA_UI_UPDATE_THREAD_H_
+
+#include <string>
+#include <vector>
+
+#include "engine/progress.h"
+
+class RunChannel;
+
+// The template: the program's arguments after its own name, joined by single
+// blanks.
+std::string CommandTemplate(const std::vector<std::string>& arguments);
+
+// Every "<COMPORT>" in `text` (left to right, not overlapping) replaced by
+// `portNumber` in decimal.
+std::string ReplacePortToken(std::string text, int portNumber);
+
+// The programmer's word vector: 100 slots; slot 0 (the program-name place)
+// carries nothing, slots 1 to argc - 1 each own a heap buffer of the word's
+// length plus 10 bytes. There is no terminating null slot.
+constexpr int kArgumentSlots = 100;
+struct ArgumentVector {
+  int argc = 0;
+  char* slot[kArgumentSlots] = {};
+
+  ArgumentVector() = default;
+  ArgumentVector(const ArgumentVector&) = delete;
+  ArgumentVector& operator=(const ArgumentVector&) = delete;
+  ~ArgumentVector();  // frees the buffers of slots 1 to argc - 1
+};
+
+// Splits `text` at blanks (0x20 only; runs of blanks give no words) into
+// `words`, the first word standing in the program-name place. Words past the
+// 100th are dropped, so argc is at most 100.
+void BuildArguments(std::string text, ArgumentVector& words);
+
+// The outcome of a run from the programmer's result and the run flag as read
+// after the run: stopped unless the flag is 1; complete for results 1 and 2.
+Outcome ChooseOutcome(int result, int runFlag);
+
+// The worker thread's body: builds the words from `run`'s template and port,
+// runs its engine, frees the words and posts PROGRESS_FINISHED with the
+// outcome. Returns 0.
+unsigned UpdateThreadProc(RunChannel* run);
+
+#endif  // VELMORA_UI_UPDATE_THREAD_H_

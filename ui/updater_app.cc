@@ -1,0 +1,27 @@
+#include "ui/updater_app.h"
+
+#include "ui/port_dialog.h"
+#include "ui/run_channel.h"
+
+CUpdaterApp::CUpdaterApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setWindowIcon(QIcon(QStringLiteral(":/velmora/velmora.svg")));
+  setDesktopFileName(QStringLiteral("velmora"));
+  SetEngineConsole(&console_);
+}
+
+CUpdaterApp::~CUpdaterApp() {
+  RunChannel::process().waitForWorker();
+  SetEngineConsole(nullptr);
+}
+
+bool CUpdaterApp::InitInstance() {
+  {
+    CPortDialog dialog(
+        [](PortList& list, bool requireOpenable) { discoverPorts(list, requireOpenable); });
+    dialog.exec();
+  }
+  // A stopped run whose window was closed at once may still be finishing;
+  // the engine's state must not go away under it.
+  RunChannel::process().waitForWorker();
+  return false;
+}
