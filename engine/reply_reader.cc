@@ -171,23 +171,23 @@ int TimerExpired() {
   return elapsed > static_cast<int32_t>(g_timer.limit) ? 1 : 0;
 }
 
-int WaitForReply(int ms) {
+namespace {
+
+// Polls `poll` until it completes something (1) or `ms` have passed (0).
+int WaitFor(int ms, int (*poll)()) {
   StartTimer(ms);
   if (TimerExpired()) return 0;
   for (;;) {
-    if (PollReply()) return 1;
+    if (poll()) return 1;
     if (TimerExpired()) return 0;
   }
 }
 
-int WaitForSentence(int ms) {
-  StartTimer(ms);
-  if (TimerExpired()) return 0;
-  for (;;) {
-    if (PollSentence()) return 1;
-    if (TimerExpired()) return 0;
-  }
-}
+}  // namespace
+
+int WaitForReply(int ms) { return WaitFor(ms, PollReply); }
+
+int WaitForSentence(int ms) { return WaitFor(ms, PollSentence); }
 
 void Delay(int ms) {
   StartTimer(ms);
