@@ -2,8 +2,8 @@
 //
 // discoverPorts fills a PortList with one PortRecord per port, each with a
 // path that opens it and the names a user knows it by. The port dialog calls
-// it once while it initialises and shows, for each record, the text between
-// the brackets of its friendlyName (such as COM3).
+// it once while it initialises and shows, for each record with a COM name,
+// the text between the brackets of its friendlyName (such as COM3).
 //
 // Threads: any; it keeps no state between calls and does not touch the
 // programmer's shared port.

@@ -68,6 +68,9 @@ void CPortDialog::FillPortList(const Discovery& discovery) {
     failure = QString::fromLocal8Bit(error.what());
   }
   for (const PortRecord& port : ports) {
+    // A port that no COM name reaches cannot be handed to the engine, which
+    // takes a port number: listing it would only offer a run that fails.
+    if (port.portName.empty()) continue;
     portCombo->addItem(QString::fromLocal8Bit(PortEntryText(port)));
     portCombo->setItemData(portCombo->count() - 1,
                            QString::fromLocal8Bit(port.devicePath + "\n" + port.description),

@@ -37,10 +37,12 @@ class PortDialogTest : public QObject {
 
  private slots:
   void entriesAreTheBracketedNames() {
-    CPortDialog dialog(Listing({Port("COM12", "USB UART (COM12)"), Port("COM1", "Port (COM1)"),
-                                Port("COM4", "Dual (COM4) (second)"), Port("COM5", "COM5"),
-                                Port("", "ttyS40, 16550A (/dev/ttyS40")}));
-    QCOMPARE(Entries(dialog), (QStringList{"COM12", "COM1", "COM4", "COM5", "/dev/ttyS40"}));
+    CPortDialog dialog(
+        Listing({Port("COM12", "USB UART (COM12)"), Port("COM1", "Port (COM1)"),
+                 Port("COM4", "Dual (COM4) (second)"), Port("COM5", "COM5"),
+                 Port("", "ttyS40, 16550A (/dev/ttyS40"), Port("COM7", "Last (COM7)")}));
+    // The port without a COM name is left out.
+    QCOMPARE(Entries(dialog), (QStringList{"COM12", "COM1", "COM4", "COM5", "COM7"}));
     QCOMPARE(dialog.portCombo->currentIndex(), 0);
     QVERIFY(!dialog.portCombo->isEditable());
     QCOMPARE(dialog.portCombo->itemData(1, Qt::ToolTipRole).toString(),
