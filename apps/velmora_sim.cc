@@ -67,6 +67,19 @@ constexpr const char* kUsage =
     "  --garbled-request N      corrupt the addresses of the Nth block request\n"
     "  --line-gone N            the line goes away after the Nth block request:\n"
     "                           the terminal is closed and the program exits 0\n"
+    "  --fault STAGE:ACTION[:N] ACTION at the Nth STAGE (default N 1); repeatable.\n"
+    "                           STAGE: detect (the firmware's Nth sentence and all\n"
+    "                           after it), switch (the baud switch sentence taken),\n"
+    "                           sync (a sync string), header (an image header),\n"
+    "                           request (inside a block request, once half its\n"
+    "                           bytes have come), between (right after a PC).\n"
+    "                           ACTION: silent (send and take nothing more), gone\n"
+    "                           (the line goes away, as --line-gone), ok, rx, noise\n"
+    "                           (16 noise bytes) or pf in place of the reply due\n"
+    "                           (after a PC: sent as well). Pairs that mean nothing\n"
+    "                           are refused: detect takes silent, gone and noise;\n"
+    "                           switch silent and gone; sync silent, gone, ok and\n"
+    "                           noise.\n"
     "\n"
     "Records (written at every exit):\n"
     "  --flash-out FILE         the 2 MiB flash (erased bytes are 0xFF)\n"
@@ -196,6 +209,12 @@ class ArgParser {
         ok = count(&f.garbledRequest);
       } else if (arg == "--line-gone") {
         ok = count(&f.lineGone);
+      } else if (arg == "--fault") {
+        std::string spec, why;
+        StageFault fault;
+        ok = text("STAGE:ACTION[:N]", &spec);
+        if (ok && !ParseStageFault(spec, &fault, &why)) ok = fail("STAGE:ACTION[:N]: " + why);
+        if (ok) f.stages.push_back(fault);
       } else if (arg == "--flash-out") {
         ok = text("a file name", &o->flashOut);
       } else if (arg == "--log") {

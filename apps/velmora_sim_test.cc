@@ -332,6 +332,13 @@ TEST_F(VelmoraSim, BadCommandLinesExitTwoWithTheReasonAndAHint) {
       {{"--loader", "12345"}, "velmora-sim: --loader needs a line rate"},
       {{"--request-outside", "sideways"}, "velmora-sim: --request-outside needs beyond or below"},
       {{"--once=1"}, "velmora-sim: --once takes no value"},
+      {{"--fault", "sync:rx"},
+       "velmora-sim: --fault needs STAGE:ACTION[:N]: rx means nothing at sync\n"},
+      {{"--fault=header:loud"},
+       "velmora-sim: --fault needs STAGE:ACTION[:N]: unknown action \"loud\"\n"},
+      {{"--fault", "request:ok:0"},
+       "velmora-sim: --fault needs STAGE:ACTION[:N]: \"0\" is no count"},
+      {{"--fault"}, "velmora-sim: --fault needs STAGE:ACTION[:N]\n"},
   };
   for (const auto& [args, message] : cases) {
     EXPECT_EQ(run(args), 2) << args[0];
@@ -345,7 +352,7 @@ TEST_F(VelmoraSim, BadCommandLinesExitTwoWithTheReasonAndAHint) {
   char buffer[4096];
   for (ssize_t n; (n = read(out_, buffer, sizeof buffer)) > 0;) help.append(buffer, size_t(n));
   for (const char* option : {"--com", "--no-alias", "--once", "--flash-out", "--log",
-                             "--request-outside", "--line-gone", "--garbled-request"})
+                             "--request-outside", "--line-gone", "--garbled-request", "--fault"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

@@ -59,6 +59,108 @@ uint32_t ReceiverModel::ImageCrc(const uint8_t* data, size_t count) {
   return reg;
 }
 
+namespace {
+
+constexpr Stage kStages[] = {Stage::kDetect, Stage::kSwitch,  Stage::kSync,
+                             Stage::kHeader, Stage::kRequest, Stage::kBetween};
+constexpr Action kActions[] = {Action::kSilent, Action::kGone,  Action::kOk,
+                               Action::kRx,     Action::kNoise, Action::kPf};
+
+}  // namespace
+
+const char* StageName(Stage stage) {
+  switch (stage) {
+    case Stage::kDetect:
+      return "detect";
+    case Stage::kSwitch:
+      return "switch";
+    case Stage::kSync:
+      return "sync";
+    case Stage::kHeader:
+      return "header";
+    case Stage::kRequest:
+      return "request";
+    case Stage::kBetween:
+      return "between";
+  }
+  return "?";
+}
+
+const char* ActionName(Action action) {
+  switch (action) {
+    case Action::kSilent:
+      return "silent";
+    case Action::kGone:
+      return "gone";
+    case Action::kOk:
+      return "ok";
+    case Action::kRx:
+      return "rx";
+    case Action::kNoise:
+      return "noise";
+    case Action::kPf:
+      return "pf";
+  }
+  return "?";
+}
+
+bool IsMeaningful(Stage stage, Action action) {
+  const bool lineFault = action == Action::kSilent || action == Action::kGone;
+  switch (stage) {
+    case Stage::kDetect:
+      return lineFault || action == Action::kNoise;
+    case Stage::kSwitch:
+      return lineFault;
+    case Stage::kSync:
+      return lineFault || action == Action::kOk || action == Action::kNoise;
+    case Stage::kHeader:
+    case Stage::kRequest:
+    case Stage::kBetween:
+      return true;
+  }
+  return false;
+}
+
+bool ParseStageFault(const std::string& text, StageFault* fault, std::string* why) {
+  auto fail = [&](const std::string& reason) {
+    if (why) *why = reason;
+    return false;
+  };
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) return fail("\"" + text + "\" is not STAGE:ACTION[:N]");
+  const size_t second = text.find(':', colon + 1);
+  const std::string stageText = text.substr(0, colon);
+  const std::string actionText =
+      text.substr(colon + 1, second == std::string::npos ? std::string::npos : second - colon - 1);
+  StageFault f;
+  bool found = false;
+  for (Stage s : kStages)
+    if (stageText == StageName(s)) {
+      f.stage = s;
+      found = true;
+    }
+  if (!found) return fail("unknown stage \"" + stageText + "\"");
+  found = false;
+  for (Action a : kActions)
+    if (actionText == ActionName(a)) {
+      f.action = a;
+      found = true;
+    }
+  if (!found) return fail("unknown action \"" + actionText + "\"");
+  if (second != std::string::npos) {
+    const std::string n = text.substr(second + 1);
+    if (n.empty() || n.size() > 9 ||
+        !std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+        std::stoi(n) < 1)
+      return fail("\"" + n + "\" is no count from 1 up");
+    f.nth = std::stoi(n);
+  }
+  if (!IsMeaningful(f.stage, f.action))
+    return fail(std::string(ActionName(f.action)) + " means nothing at " + StageName(f.stage));
+  *fault = f;
+  return true;
+}
+
 ReceiverModel::ReceiverModel(ReceiverConfig config)
     : config_(std::move(config)), flash_(kFlashSize, 0xFF) {
   if (config_.requestSize == 0) config_.requestSize = 1;
@@ -283,9 +385,16 @@ void ReceiverModel::firmwareByte(int64_t /*atNs*/, uint8_t byte) {
   loaderBaud_ = newRate;
   synced_ = false;
   parse_ = Parse::kIdle;
+  if (const StageFault* f = stageFault(Stage::kSwitch, static_cast<int>(baudSwitches_.size()))) {
+    if (f->action == Action::kSilent) silent_ = true;
+    if (f->action == Action::kGone) lineGone_ = true;
+  }
 }
 
 void ReceiverModel::emitSentence(int64_t atNs) {
+  const StageFault* fault = stageFault(Stage::kDetect, ++sentenceCount_);
+  if (fault && fault->action == Action::kSilent) silent_ = true;
+  if (fault && fault->action == Action::kGone) lineGone_ = true;
   const int64_t ms = (atNs - originNs_) / kNsPerMs;
   const int64_t dayMs = (12 * 3600 + 34 * 60 + 56) * int64_t{1000} + ms;
   const int hh = static_cast<int>(dayMs / 3'600'000 % 24);
@@ -319,7 +428,11 @@ void ReceiverModel::emitSentence(int64_t atNs) {
   for (const char* p = body; *p; ++p) sum ^= static_cast<uint8_t>(*p);
   char sentence[128];
   std::snprintf(sentence, sizeof sentence, "$%s*%02X\r\n", body, sum);
-  sendText(atNs, sentence);
+  if (fault && fault->action == Action::kNoise) {
+    sendNoise(atNs, std::strlen(sentence));
+  } else {
+    sendText(atNs, sentence);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -427,6 +540,14 @@ void ReceiverModel::idleByte(int64_t /*atNs*/, uint8_t byte) {
 
 void ReceiverModel::sync(int64_t atNs) {
   if (mode_ == Mode::kDone) return;
+  // A fault here leaves the loader as it was: the sync is not taken.
+  if (const StageFault* f = stageFault(Stage::kSync, ++syncSeen_)) {
+    if (f->action == Action::kSilent) silent_ = true;
+    if (f->action == Action::kGone) lineGone_ = true;
+    if (f->action == Action::kOk) reply(atNs, "OK", nullptr, 0);
+    if (f->action == Action::kNoise) sendNoise(atNs, 16);
+    return;
+  }
   // A sync in the middle of an image starts over: that image is dropped.
   mode_ = Mode::kLoader;
   requestLive_ = false;
@@ -447,6 +568,27 @@ void ReceiverModel::headerTaken(int64_t atNs) {
   ++headerCount_;
   mode_ = Mode::kLoader;
   requestLive_ = false;
+  if (const StageFault* sf = stageFault(Stage::kHeader, headerCount_)) {
+    switch (sf->action) {
+      case Action::kSilent:
+        silent_ = true;
+        break;
+      case Action::kGone:
+        lineGone_ = true;
+        break;
+      case Action::kOk:
+      case Action::kRx:
+        reply(atNs, sf->action == Action::kOk ? "OK" : "RX", nullptr, 0);
+        break;
+      case Action::kNoise:
+        sendNoise(atNs, 16);
+        break;
+      case Action::kPf:
+        refuseImage(atNs);
+        break;
+    }
+    return;
+  }
   const Faults& f = config_.faults;
   if (f.silentAfterHeader > 0 && headerCount_ >= f.silentAfterHeader) {
     silent_ = true;
@@ -524,8 +666,39 @@ void ReceiverModel::blockByte(uint32_t address, uint8_t byte) {
 
 // A block ended: once the request has all it needs, the loader moves on.
 void ReceiverModel::blockDone(int64_t atNs) {
-  if (mode_ != Mode::kProgramming || !requestLive_ || request_.got < request_.need) return;
+  if (mode_ != Mode::kProgramming || !requestLive_) return;
+  if (!request_.faultChecked && uint64_t{request_.got} * 2 >= request_.need) {
+    request_.faultChecked = true;
+    if (const StageFault* f = stageFault(Stage::kRequest, requestCount_)) {
+      switch (f->action) {
+        case Action::kSilent:
+          silent_ = true;
+          return;
+        case Action::kGone:
+          lineGone_ = true;
+          return;
+        case Action::kOk:
+        case Action::kRx:
+          reply(atNs, f->action == Action::kOk ? "OK" : "RX", nullptr, 0);
+          request_.replyDropped = true;
+          break;
+        case Action::kNoise:
+          sendNoise(atNs, 16);
+          request_.replyDropped = true;
+          break;
+        case Action::kPf:
+          refuseImage(atNs);
+          return;
+      }
+    }
+  }
+  if (request_.got < request_.need) return;
   requestLive_ = false;
+  if (request_.replyDropped) {
+    mode_ = Mode::kLoader;  // the image is given up without a word
+    staged_.clear();
+    return;
+  }
   nextRequest(atNs);
 }
 
@@ -553,6 +726,58 @@ void ReceiverModel::finishImage(int64_t atNs) {
   PutBe32(extra, rec.address);
   PutBe32(extra + 4, rec.length);
   reply(atNs, ok ? "PC" : "PF", extra, sizeof extra);
+  if (!ok) return;
+  if (const StageFault* f = stageFault(Stage::kBetween, ++passCount_)) {
+    switch (f->action) {
+      case Action::kSilent:
+        silent_ = true;
+        break;
+      case Action::kGone:
+        lineGone_ = true;
+        break;
+      case Action::kOk:
+      case Action::kRx:
+        reply(atNs, f->action == Action::kOk ? "OK" : "RX", nullptr, 0);
+        break;
+      case Action::kNoise:
+        sendNoise(atNs, 16);
+        break;
+      case Action::kPf:
+        reply(atNs, "PF", extra, sizeof extra);
+        break;
+    }
+  }
+}
+
+// The image being taken is refused with "PF" before all of it has come; it
+// never reaches flash.
+void ReceiverModel::refuseImage(int64_t atNs) {
+  ImageRecord& rec = images_[currentImage_];
+  rec.passed = false;
+  rec.failed = true;
+  staged_.clear();
+  mode_ = Mode::kLoader;
+  requestLive_ = false;
+  uint8_t extra[8];
+  PutBe32(extra, rec.address);
+  PutBe32(extra + 4, rec.length);
+  reply(atNs, "PF", extra, sizeof extra);
+}
+
+// The stage fault for the `count`th event of `stage`, if one is placed there
+// and means something; a kDetect one holds from its sentence on.
+const StageFault* ReceiverModel::stageFault(Stage stage, int count) const {
+  for (const StageFault& f : config_.faults.stages) {
+    if (f.stage != stage || !IsMeaningful(f.stage, f.action)) continue;
+    if (f.nth == count || (stage == Stage::kDetect && f.nth > 0 && f.nth <= count)) return &f;
+  }
+  return nullptr;
+}
+
+void ReceiverModel::sendNoise(int64_t atNs, size_t count) {
+  std::vector<uint8_t> noise(count);
+  for (uint8_t& b : noise) b = static_cast<uint8_t>(0x80 | (nextRandom() & 0x7F));
+  send(atNs, rate(), noise.data(), noise.size());
 }
 
 // A reply token with its bytes, after free text and noise when that fault is on.

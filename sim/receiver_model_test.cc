@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,7 @@ class Programmer {
   std::vector<Reply> replies() {
     std::vector<Reply> out;
     for (uint8_t b : read()) {
+      if (pending_ == 0 && b >= 0x80) ++noiseBytes;
       if (pending_ > 0) {
         (pending_ > 4 ? current_.first : current_.second) =
             (pending_ > 4 ? current_.first : current_.second) << 8 | b;
@@ -112,6 +115,7 @@ class Programmer {
   uint32_t baud;
   bool byteByByte = false;
   int requests = 0;
+  size_t noiseBytes = 0;  // bytes 0x80..0xFF outside a reply's eight
   std::vector<std::pair<uint32_t, uint32_t>> spans;
 
  private:
@@ -435,6 +439,195 @@ TEST(Faults, RequestsOutsideOrGarbled) {
   EXPECT_EQ(r3, "");  // the needed bytes never came
   ASSERT_EQ(s3.size(), 1u);
   EXPECT_NE(s3[0].first, 0x8000u);
+}
+
+StageFault Fault(const std::string& text) {
+  StageFault f;
+  std::string why;
+  EXPECT_TRUE(ParseStageFault(text, &f, &why)) << why;
+  return f;
+}
+
+TEST(StageFaults, ParseNamesCountsAndRefusesPairsThatMeanNothing) {
+  const StageFault f = Fault("request:noise:3");
+  EXPECT_EQ(f.stage, Stage::kRequest);
+  EXPECT_EQ(f.action, Action::kNoise);
+  EXPECT_EQ(f.nth, 3);
+  EXPECT_EQ(Fault("between:pf").nth, 1);
+  StageFault g;
+  std::string why;
+  for (const char* bad :
+       {"header", "header:", "head:silent", "header:loud", "header:ok:0", "header:ok:x",
+        "header:ok:", "sync:rx", "sync:pf", "detect:ok", "switch:noise"}) {
+    why.clear();
+    EXPECT_FALSE(ParseStageFault(bad, &g, &why)) << bad;
+    EXPECT_FALSE(why.empty()) << bad;
+  }
+  EXPECT_EQ(why, "noise means nothing at switch");
+}
+
+// Two images through the loader with one stage fault: what the receiver
+// sends for each, and that flash holds exactly the images answered "PC".
+TEST(StageFaults, LoaderStagesSendExactlyWhatTheFaultSays) {
+  const Bytes a = Pattern(5000, 1);  // two requests: 4096 and 904 bytes
+  const Bytes b = Pattern(300, 2);
+  constexpr uint32_t kA = 0x8000, kB = 0x20000;
+  struct Case {
+    const char* fault;
+    std::string heardA, heardB;  // reply tokens, in order, for each image
+    size_t noise;                // noise bytes heard
+    bool landsA, landsB, gone;
+  };
+  const Case cases[] = {
+      {"header:silent:1", "", "", 0, false, false, false},
+      {"header:gone:1", "", "", 0, false, false, true},
+      {"header:ok:1", "OK", "BR PC", 0, false, true, false},
+      {"header:rx:1", "RX", "BR PC", 0, false, true, false},
+      {"header:noise:1", "", "BR PC", 16, false, true, false},
+      {"header:pf:1", "PF", "BR PC", 0, false, true, false},
+      {"header:pf:2", "BR BR PC", "PF", 0, true, false, false},
+      {"request:silent:2", "BR BR", "", 0, false, false, false},
+      {"request:gone:1", "BR", "", 0, false, false, true},
+      {"request:ok:1", "BR OK", "BR PC", 0, false, true, false},
+      {"request:rx:2", "BR BR RX", "BR PC", 0, false, true, false},
+      {"request:noise:1", "BR", "BR PC", 16, false, true, false},
+      {"request:pf:2", "BR BR PF", "BR PC", 0, false, true, false},
+      {"between:silent:1", "BR BR PC", "", 0, true, false, false},
+      {"between:gone:1", "BR BR PC", "", 0, true, false, true},
+      {"between:ok:1", "BR BR PC OK", "BR PC", 0, true, true, false},
+      {"between:rx:1", "BR BR PC RX", "BR PC", 0, true, true, false},
+      {"between:noise:1", "BR BR PC", "BR PC", 16, true, true, false},
+      {"between:pf:1", "BR BR PC PF", "BR PC", 0, true, true, false},
+      {"between:silent:2", "BR BR PC", "BR PC", 0, true, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    ReceiverConfig config = Loader();
+    config.faults.stages = {Fault(c.fault)};
+    ReceiverModel rx(config);
+    Programmer p(rx, 115200);
+    ASSERT_TRUE(p.sync());
+    auto heard = [&](uint32_t address, const Bytes& image) {
+      p.header(address, static_cast<uint32_t>(image.size()), Crc(image));
+      std::string tokens;
+      for (;;) {
+        const auto r = p.replies();
+        for (const Reply& reply : r) tokens += (tokens.empty() ? "" : " ") + reply.token;
+        if (r.empty() || r.back().token != "BR") return tokens;
+        p.answer(r.back(), address, image);
+      }
+    };
+    EXPECT_EQ(heard(kA, a), c.heardA);
+    EXPECT_EQ(heard(kB, b), c.heardB);
+    EXPECT_EQ(p.noiseBytes, c.noise);
+    EXPECT_EQ(rx.lineGone(), c.gone);
+    std::vector<uint8_t> want(ReceiverModel::kFlashSize, 0xFF);
+    if (c.landsA) std::copy(a.begin(), a.end(), want.begin() + kA);
+    if (c.landsB) std::copy(b.begin(), b.end(), want.begin() + kB);
+    EXPECT_TRUE(rx.flash() == want);
+    for (const auto& image : rx.images())
+      EXPECT_EQ(image.passed, image.address == kA ? c.landsA : c.landsB);
+  }
+}
+
+TEST(StageFaults, ARequestFaultStrikesOnceHalfTheRequestHasCome) {
+  ReceiverConfig config = Loader();
+  config.faults.stages = {Fault("request:pf:1")};
+  ReceiverModel rx(config);
+  Programmer p(rx, 115200);
+  ASSERT_TRUE(p.sync());
+  const Bytes image = Pattern(4096, 3);  // one request of 16 blocks
+  p.header(0x8000, 4096, Crc(image));
+  ASSERT_EQ(p.replies().size(), 1u);
+  p.answer({"BR", 0x8000, 0x8800}, 0x8000, image);  // 8 of the 16 blocks
+  auto r = p.replies();
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].token, "PF");
+  EXPECT_EQ(r[0].first, 0x8000u);
+  EXPECT_EQ(r[0].second, 4096u);
+  p.answer({"BR", 0x8800, 0x8FFF}, 0x8000, image);  // the rest is taken without a word
+  EXPECT_TRUE(p.replies().empty());
+  EXPECT_TRUE(rx.images()[0].failed);
+  EXPECT_EQ(rx.flash()[0x8000], 0xFF);
+}
+
+TEST(StageFaults, SyncFaultsLeaveTheLoaderUnsynced) {
+  struct Case {
+    const char* fault;
+    std::string first, second;  // tokens for the first and the second sync
+    size_t noise;
+  };
+  for (const Case& c : {Case{"sync:ok:1", "OK", "RX", 0}, Case{"sync:noise:1", "", "RX", 16},
+                        Case{"sync:silent:2", "RX", "", 0}, Case{"sync:gone:1", "", "", 0}}) {
+    SCOPED_TRACE(c.fault);
+    ReceiverConfig config = Loader();
+    config.faults.stages = {Fault(c.fault)};
+    ReceiverModel rx(config);
+    Programmer p(rx, 115200);
+    auto tokens = [&] {
+      p.write("........QV");
+      std::string t;
+      for (const Reply& r : p.replies()) t += r.token;
+      return t;
+    };
+    EXPECT_EQ(tokens(), c.first);
+    EXPECT_EQ(tokens(), c.second);
+    EXPECT_EQ(p.noiseBytes, c.noise);
+    EXPECT_EQ(rx.syncCount(), int(!c.first.empty() && c.first == "RX") + int(c.second == "RX"));
+    EXPECT_EQ(rx.lineGone(), std::string(c.fault) == "sync:gone:1");
+  }
+}
+
+TEST(StageFaults, DetectFaultsHoldFromTheirSentenceOn) {
+  auto listen = [](const char* fault, std::string* text, size_t* noise) {
+    ReceiverConfig config;
+    config.faults.stages = {Fault(fault)};
+    auto rx = std::make_unique<ReceiverModel>(config);
+    Programmer p(*rx, 9600);
+    for (p.now = 0; p.now <= 1000; ++p.now) {
+      for (uint8_t b : p.read()) {
+        if (b >= 0x80)
+          ++*noise;
+        else
+          *text += static_cast<char>(b);
+      }
+    }
+    p.write("$PQVRX601,115200*00\r\n");
+    return rx;
+  };
+  std::string text;
+  size_t noise = 0;
+  auto rx = listen("detect:noise:3", &text, &noise);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '$'), 2);  // sentences 1 and 2
+  EXPECT_GT(noise, 3 * 50u);                                // 3 to 6 came as noise
+  EXPECT_EQ(rx->mode(), ReceiverModel::Mode::kLoader);      // the switch is still taken
+  text.clear();
+  noise = 0;
+  rx = listen("detect:silent:2", &text, &noise);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '$'), 1);
+  EXPECT_EQ(noise, 0u);
+  EXPECT_EQ(rx->mode(), ReceiverModel::Mode::kFirmware);  // nothing is taken
+  text.clear();
+  rx = listen("detect:gone:1", &text, &noise);
+  EXPECT_TRUE(text.empty());
+  EXPECT_TRUE(rx->lineGone());
+}
+
+TEST(StageFaults, SwitchFaultsStrikeOnceTheLoaderHasStarted) {
+  for (const char* fault : {"switch:silent:1", "switch:gone:1"}) {
+    SCOPED_TRACE(fault);
+    ReceiverConfig config;
+    config.emitSentences = false;
+    config.faults.stages = {Fault(fault)};
+    ReceiverModel rx(config);
+    Programmer p(rx, 9600);
+    p.write("$PQVRX601,57600*00\r\n");
+    EXPECT_EQ(rx.mode(), ReceiverModel::Mode::kLoader);
+    EXPECT_EQ(rx.baudSwitches(), std::vector<uint32_t>{57600});
+    p.baud = 57600;
+    EXPECT_FALSE(p.sync());
+    EXPECT_EQ(rx.lineGone(), std::string(fault) == "switch:gone:1");
+  }
 }
 
 }  // namespace
