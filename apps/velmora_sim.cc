@@ -96,6 +96,15 @@ constexpr const char* kUsage =
     "                           TEXT shows them as ASCII, '.' for others. Events\n"
     "                           (sessions, restarts, the line going away, the end)\n"
     "                           read TIME # WHAT; the first line is a '#' header.\n"
+    "  --io-log FILE            every chunk read from or written to the terminal, as\n"
+    "                           it happens, one line each:\n"
+    "                             MICROS DIR COUNT HEX\n"
+    "                           MICROS is CLOCK_MONOTONIC in microseconds, taken\n"
+    "                           right after the read or write (real times, where\n"
+    "                           --log has the ideal line's); DIR is P>R (read: the\n"
+    "                           programmer's bytes) or R>P (written: the receiver's);\n"
+    "                           COUNT is the chunk's size and HEX all its bytes. The\n"
+    "                           first line is a '#' header.\n"
     "\n"
     "  --help                   this text\n";
 
@@ -105,6 +114,7 @@ struct Options {
   bool once = false;
   std::string flashOut;
   std::string log;
+  std::string ioLog;
   ReceiverConfig receiver;
 };
 
@@ -219,6 +229,8 @@ class ArgParser {
         ok = text("a file name", &o->flashOut);
       } else if (arg == "--log") {
         ok = text("a file name", &o->log);
+      } else if (arg == "--io-log") {
+        ok = text("a file name", &o->ioLog);
       } else {
         error_ = "unknown option " + args_[next_ - 1];
         ok = false;
@@ -423,6 +435,32 @@ class Simulator {
       log_.emplace(logFile_);
       model_.setTranscriptSink([this](const ReceiverModel::TranscriptEntry& e) { log_->add(e); });
     }
+    if (!options_.ioLog.empty()) {
+      ioLogFile_ = std::fopen(options_.ioLog.c_str(), "w");
+      if (ioLogFile_ == nullptr) {
+        Status("cannot write the I/O log " + options_.ioLog + ": " + std::strerror(errno));
+        return false;
+      }
+      std::fprintf(ioLogFile_,
+                   "# velmora-sim terminal I/O: MICROS DIR COUNT HEX (see velmora-sim --help)\n");
+      line_.setIoObserver(
+          [file = ioLogFile_](PtyLine::Direction d, int64_t us, const uint8_t* data, size_t count) {
+            std::fprintf(file, "%" PRId64 " %s %zu ", us,
+                         d == PtyLine::Direction::kFromProgrammer ? "P>R" : "R>P", count);
+            // By hand rather than a printf a byte: the line waits while this runs.
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            char hex[512];
+            for (size_t i = 0; i < count; i += sizeof hex / 2) {
+              const size_t n = std::min(count - i, sizeof hex / 2);
+              for (size_t j = 0; j < n; ++j) {
+                hex[2 * j] = kHex[data[i + j] >> 4];
+                hex[2 * j + 1] = kHex[data[i + j] & 0xF];
+              }
+              std::fwrite(hex, 1, 2 * n, file);
+            }
+            std::fputc('\n', file);
+          });
+    }
     if (!options_.flashOut.empty()) {
       flashFile_ = std::fopen(options_.flashOut.c_str(), "wb");
       if (flashFile_ == nullptr) {
@@ -491,6 +529,15 @@ class Simulator {
     }
     if (logFile_ != nullptr && std::fclose(logFile_) != 0) status = 1;
     logFile_ = nullptr;
+    if (ioLogFile_ != nullptr) {
+      line_.setIoObserver(nullptr);
+      const bool ok = !std::ferror(ioLogFile_);
+      if (std::fclose(ioLogFile_) != 0 || !ok) {
+        Status("cannot write the I/O log " + options_.ioLog);
+        status = 1;
+      }
+      ioLogFile_ = nullptr;
+    }
     if (flashFile_ != nullptr) {
       const auto& flash = model_.flash();
       const bool ok = std::fwrite(flash.data(), 1, flash.size(), flashFile_) == flash.size();
@@ -523,6 +570,7 @@ class Simulator {
   bool aliased_ = false;
   FILE* logFile_ = nullptr;
   std::optional<TranscriptLog> log_;
+  FILE* ioLogFile_ = nullptr;
   FILE* flashFile_ = nullptr;
 };
 

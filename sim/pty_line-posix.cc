@@ -58,6 +58,10 @@ int64_t MonotonicNs() {
   return int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
 }
 
+int64_t MonotonicUs() {
+  return MonotonicNs() / 1000;
+}
+
 std::string ErrnoText(const char* what) {
   return std::string(what) + ": " + strerror(errno);
 }
@@ -172,6 +176,8 @@ void PtyLine::readInput(LinePeer& peer, int64_t now, bool* gone) {
   for (;;) {
     const ssize_t n = read(master_, buffer, sizeof buffer);
     if (n > 0) {
+      if (observer_)
+        observer_(Direction::kFromProgrammer, MonotonicUs(), buffer, static_cast<size_t>(n));
       // The speed in force now, not before the read: a programmer sets its
       // speed first and then writes.
       termios t;
@@ -202,6 +208,10 @@ void PtyLine::writeOutput(LinePeer& peer, int64_t now) {
     const ssize_t written =
         write(master_, pending_.data() + pendingHead_, pending_.size() - pendingHead_);
     if (written > 0) {
+      if (observer_) {
+        observer_(Direction::kToProgrammer, MonotonicUs(), pending_.data() + pendingHead_,
+                  static_cast<size_t>(written));
+      }
       pendingHead_ += static_cast<size_t>(written);
       continue;
     }

@@ -19,14 +19,22 @@
 // writes at one speed and switches at once to another may see its last bytes
 // taken at the new speed.
 //
+// An optional observer is told of every chunk the line moves through the
+// device, stamped with the monotonic clock in microseconds, so that the time
+// the programmer takes to answer can be measured finer than the peer's
+// millisecond.
+//
 // Threads: one thread drives a line. serve() returns early when a signal
-// arrives, so a flag set by a handler is seen within the turn.
+// arrives, so a flag set by a handler is seen within the turn. The observer is
+// called on that thread, from inside serve().
 #ifndef VELMORA_SIM_PTY_LINE_H_
 #define VELMORA_SIM_PTY_LINE_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/line_peer.h"
@@ -66,6 +74,21 @@ class PtyLine {
   // the line knows).
   uint32_t baud() const { return baud_; }
 
+  enum class Direction {
+    kFromProgrammer,  // read from the device: bytes the programmer wrote
+    kToProgrammer,    // written to the device: the peer's bytes, now readable by the programmer
+  };
+  // `monotonicUs` is CLOCK_MONOTONIC in microseconds, taken right after the
+  // read or write returned; `data` holds `count` (at least 1) bytes and is
+  // valid only during the call. The observer must not call into the line.
+  using IoObserver =
+      std::function<void(Direction, int64_t monotonicUs, const uint8_t* data, size_t count)>;
+  // Tells `observer` of every chunk read from or written to the device from
+  // now on; an empty function removes it. Bytes thrown away while no program
+  // has the device open are never written, so the observer hears nothing of
+  // them.
+  void setIoObserver(IoObserver observer) { observer_ = std::move(observer); }
+
   // Closes the controlling side: the programmer's reads and writes then fail
   // and the device goes away. serve() does nothing afterwards.
   void hangUp();
@@ -82,6 +105,7 @@ class PtyLine {
   uint32_t baud_ = 0;
   std::vector<uint8_t> pending_;  // the peer's bytes the device has not taken yet
   size_t pendingHead_ = 0;
+  IoObserver observer_;
 };
 
 #endif  // VELMORA_SIM_PTY_LINE_H_
