@@ -6,7 +6,9 @@ set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
   # the dialog front end: Qt 6 Widgets and Test, its X11 platform plugin, a
   # font for the offscreen platform, and an X server for the end-to-end test
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core xvfb xauth)
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core xvfb xauth
+  # the fuzz targets: clang 14 and its runtimes (libFuzzer, ASan, UBSan)
+  clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

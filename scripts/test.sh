@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: once in the normal build, once under
 # AddressSanitizer and UndefinedBehaviorSanitizer; and the dialog front end's
-# unit tests (its worker and window threads) under ThreadSanitizer.
+# unit tests (its worker and window threads) under ThreadSanitizer; then a short
+# run of the libFuzzer targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -25,3 +26,6 @@ if [ -x build/bin/velmora ]; then
   (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/../ui/tsan-qt.supp" \
     ctest --output-on-failure -j "$(nproc)" -L ui -E ui_velmora_e2e_test)
 fi
+
+# The libFuzzer targets, briefly (scripts/fuzz.sh SECONDS runs them longer).
+scripts/fuzz.sh 20

@@ -1,0 +1,117 @@
+// What the fuzz targets share: a console that keeps nothing and never waits,
+// a link that serves scheduled bytes on virtual time, and a reference reader
+// for loader replies and "$" sentences written from the reader contracts in
+// engine/reply_reader.h, to compare the engine's readers against.
+//
+// Threads: the fuzzer's one thread.
+#ifndef VELMORA_FUZZ_FUZZ_SUPPORT_H_
+#define VELMORA_FUZZ_FUZZ_SUPPORT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+
+#include "engine/console.h"
+#include "fuzz/fuzz_input.h"
+#include "serial/serial_port.h"
+#include "tests/virtual_line.h"
+
+// Swallows the engine's output (keeping only its size) and answers every key
+// wait at once.
+class NullConsole : public Console {
+ public:
+  void write(std::string_view text) override { written += text.size(); }
+  void writeError(std::string_view line) override { written += line.size(); }
+  void waitForKey() override { ++keyWaits; }
+  size_t written = 0;
+  int keyWaits = 0;
+};
+
+// A serial link whose receiver end is a schedule: each byte becomes readable
+// at a virtual time. A read that finds nothing readable lets one millisecond
+// pass on `clock`, as a real read waits out its time-out.
+class ScheduledLink : public SerialLink {
+ public:
+  explicit ScheduledLink(VirtualClock& clock) : clock_(clock) {}
+
+  // Adds `bytes`, readable from `atMs` (milliseconds since the link was made)
+  // on; never earlier than bytes already added.
+  void add(std::string_view bytes, uint64_t atMs);
+
+  void setBaudRate(uint32_t) override {}
+  void drain() override {}
+  bool write(const void*, size_t) override { return true; }
+  size_t read(void* buffer, size_t count) override;
+
+  // Milliseconds since the link was made.
+  uint64_t elapsedMs() const { return elapsed_; }
+  // Every byte read so far, in order.
+  const std::string& consumed() const { return consumed_; }
+  // Whether a byte is readable now.
+  bool readable() const { return !queue_.empty() && queue_.front().atMs <= elapsed_; }
+  uint64_t lastAtMs() const { return queue_.empty() ? 0 : queue_.back().atMs; }
+  // When the next byte becomes readable; UINT64_MAX when none is left.
+  uint64_t nextAtMs() const { return queue_.empty() ? UINT64_MAX : queue_.front().atMs; }
+
+ private:
+  struct Scheduled {
+    uint64_t atMs;
+    uint8_t byte;
+  };
+  VirtualClock& clock_;
+  std::deque<Scheduled> queue_;
+  uint64_t elapsed_ = 0;
+  std::string consumed_;
+};
+
+// The reply tokens as engine/reply_reader.h describes them, followed byte by
+// byte.
+class ReferenceReplyReader {
+ public:
+  // One byte as PollReply takes it; true when it completes a reply.
+  bool feed(uint8_t b);
+  // One byte as ResetReplyReader drops it: the token window empties.
+  void drop() { havePrevious_ = false; }
+
+  // The reply text the engine should show now.
+  const std::string& text() const { return text_; }
+  uint32_t start() const { return start_; }
+  uint32_t end() const { return end_; }
+  // Whether the eight value bytes of a "BR", "PC" or "PF" are being collected.
+  bool collecting() const { return collecting_; }
+
+ private:
+  bool collecting_ = false;
+  int count_ = 0;
+  uint8_t values_[8] = {};
+  bool havePrevious_ = false;
+  char previous_ = 0;
+  bool freeText_ = false;
+  std::string text_;
+  uint32_t start_ = 0;
+  uint32_t end_ = 0;
+};
+
+// "$" sentences as engine/reply_reader.h describes them: a sentence opens at
+// "$" and completes at a line feed or the next "$"; any other control byte
+// closes it.
+class ReferenceSentenceReader {
+ public:
+  bool feed(uint8_t b);
+  void close() { open_ = false; }
+
+ private:
+  bool open_ = false;
+};
+
+// Whether VELMORA_FUZZ_VERBOSE is set: the targets then print each run's
+// outcome, to see what a seed reaches.
+bool Verbose();
+
+// Big-endian 32-bit value of 4 bytes.
+uint32_t ReadU32BE(const uint8_t* p);
+std::string U32BE(uint32_t value);
+
+#endif  // VELMORA_FUZZ_FUZZ_SUPPORT_H_

@@ -1,0 +1,117 @@
+// The "$" sentence reader (PollSentence, WaitForSentence,
+// ResetSentenceReader) fed with the input's bytes on virtual time, and
+// compared byte by byte with a reference reader written from the contract.
+//
+// Input: one byte picks where the engine clock starts, then operations:
+//   0..3 <n> <bytes>  n+1 bytes readable from now (or after the last gap)
+//   4 <g>             the bytes that follow become readable g*40 ms later
+//   5 <k>             PollSentence k%16+1 times
+//   6 <hi> <lo>       WaitForSentence(ms) with ms = (hi<<8|lo) % 10000
+//   7                 ResetSentenceReader
+// Whatever is left readable at the end is polled out.
+//
+// The engine keeps the sentence text to itself, so what is checked is what a
+// caller sees: where sentences complete, how long the waits take, and that a
+// reset takes every byte already readable and leaves no sentence open.
+#include <memory>
+
+#include "engine/clock.h"
+#include "engine/reply_reader.h"
+#include "fuzz/fuzz_input.h"
+#include "fuzz/fuzz_support.h"
+#include "serial/serial_port.h"
+#include "tests/virtual_line.h"
+
+namespace {
+
+struct Run {
+  VirtualClock clock;
+  ScheduledLink* link = nullptr;
+  ReferenceSentenceReader reference;
+  size_t seen = 0;
+};
+
+int FeedReference(Run& run, bool* lastCompleted) {
+  const std::string& consumed = run.link->consumed();
+  int completions = 0;
+  *lastCompleted = false;
+  for (; run.seen < consumed.size(); ++run.seen) {
+    *lastCompleted = run.reference.feed(static_cast<uint8_t>(consumed[run.seen]));
+    completions += *lastCompleted;
+  }
+  return completions;
+}
+
+void Poll(Run& run) {
+  const size_t before = run.link->consumed().size();
+  const int got = PollSentence();
+  FUZZ_CHECK(run.link->consumed().size() - before <= 1);
+  bool last = false;
+  FeedReference(run, &last);
+  FUZZ_CHECK(got == (last ? 1 : 0));
+}
+
+void Wait(Run& run, int ms) {
+  const uint64_t before = run.link->elapsedMs();
+  const int got = WaitForSentence(ms);
+  const uint64_t took = run.link->elapsedMs() - before;
+  bool last = false;
+  const int completions = FeedReference(run, &last);
+  if (got) {
+    FUZZ_CHECK(completions == 1 && last);
+    FUZZ_CHECK(took <= static_cast<uint64_t>(ms));
+  } else {
+    FUZZ_CHECK(completions == 0);
+    FUZZ_CHECK(took >= static_cast<uint64_t>(ms) && took <= static_cast<uint64_t>(ms) + 1);
+  }
+}
+
+void Reset(Run& run) {
+  const uint64_t before = run.link->elapsedMs();
+  ResetSentenceReader();
+  // Ends with a read that found nothing (1 ms), so every byte that was
+  // readable before that read has been taken.
+  FUZZ_CHECK(run.link->elapsedMs() == before + 1);
+  FUZZ_CHECK(run.link->nextAtMs() >= run.link->elapsedMs());
+  run.seen = run.link->consumed().size();
+  run.reference.close();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzInput in(data, size);
+  Run run;
+  static const uint32_t kClockStarts[] = {0, 0x7FFFFF00u, 0xFFFFFF00u, 0x80000000u};
+  run.clock.advance(static_cast<int32_t>(kClockStarts[in.byte() % 4]));
+  SetEngineClock(&run.clock);
+  ClearReadersForTesting();
+  auto link = std::make_unique<ScheduledLink>(run.clock);
+  run.link = link.get();
+  SerialPort::install(std::move(link));
+
+  uint64_t readableAt = 0;
+  int operations = 0;
+  while (!in.empty() && ++operations < 4096) {
+    const uint8_t op = in.byte() % 8;
+    if (op <= 3) {
+      const size_t n = size_t{in.byte()} + 1;
+      if (readableAt < run.link->elapsedMs()) readableAt = run.link->elapsedMs();
+      run.link->add(in.bytes(n), readableAt);
+    } else if (op == 4) {
+      readableAt = run.link->elapsedMs() + uint64_t{in.byte()} * 40;
+    } else if (op == 5) {
+      const int k = in.byte() % 16 + 1;
+      for (int i = 0; i < k; ++i) Poll(run);
+    } else if (op == 6) {
+      Wait(run, in.u16() % 10000);
+    } else {
+      Reset(run);
+    }
+  }
+  while (run.link->readable()) Poll(run);
+
+  SerialPort::close();
+  SetEngineClock(nullptr);
+  return 0;
+}
