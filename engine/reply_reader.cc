@@ -185,13 +185,21 @@ int WaitFor(int ms, int (*poll)()) {
 
 }  // namespace
 
-int WaitForReply(int ms) { return WaitFor(ms, PollReply); }
+int WaitForReply(int ms) {
+  return WaitFor(ms, PollReply);
+}
 
-int WaitForSentence(int ms) { return WaitFor(ms, PollSentence); }
+int WaitForSentence(int ms) {
+  return WaitFor(ms, PollSentence);
+}
 
 void Delay(int ms) {
   StartTimer(ms);
   while (!TimerExpired()) EngineClock().idle();
+}
+
+const char* SentenceTextForTesting() {
+  return g_sentence.sentence;
 }
 
 void ClearReadersForTesting() {

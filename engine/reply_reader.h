@@ -63,4 +63,9 @@ void Delay(int ms);
 // that each test starts from a clean process.
 void ClearReadersForTesting();
 
+// The open sentence as collected so far, beginning with its "$" and at most 99
+// characters long; empty while no sentence is open (a completed sentence is
+// emptied at once). Nothing in the program reads the text; tests check it.
+const char* SentenceTextForTesting();
+
 #endif  // VELMORA_ENGINE_REPLY_READER_H_

@@ -96,6 +96,17 @@ TEST_F(ReplyReaderTest, SentencesCompleteAtLineFeedOrTheNextDollar) {
   EXPECT_EQ(Sentences("$" + std::string(500, 'G') + "\r\n"), 1);
 }
 
+TEST_F(ReplyReaderTest, TheOpenSentenceKeepsItsFirst99Characters) {
+  EXPECT_EQ(Sentences("$GP,1\t2"), 0);
+  EXPECT_STREQ(SentenceTextForTesting(), "$GP,1\t2");
+  EXPECT_EQ(Sentences(std::string(200, 'x')), 0);
+  EXPECT_STREQ(SentenceTextForTesting(), ("$GP,1\t2" + std::string(92, 'x')).c_str());
+  EXPECT_EQ(Sentences("$"), 1);  // the next "$" completes it and starts anew
+  EXPECT_STREQ(SentenceTextForTesting(), "$");
+  EXPECT_EQ(Sentences(Bytes({0x80})), 0);  // noise drops the open sentence
+  EXPECT_STREQ(SentenceTextForTesting(), "");
+}
+
 TEST_F(ReplyReaderTest, ResetSentenceReaderEmptiesTheLineAndClosesTheSentence) {
   peer.send("$GPGGA,123" + std::string(300, 'x'), now());
   ResetSentenceReader();

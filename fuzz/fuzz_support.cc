@@ -80,13 +80,18 @@ bool ReferenceSentenceReader::feed(uint8_t b) {
   const bool whiteSpace = (b >= 0x09 && b <= 0x0D) || b == ' ';
   const bool printable = b >= 0x20 && b <= 0x7E;
   if (!whiteSpace && !printable) {
-    open_ = false;
+    close();
     return false;
   }
   if (b == '\n' || b == '$') {
     const bool completed = open_;
-    open_ = b == '$';
+    close();
+    if (b == '$') {
+      open_ = true;
+      text_ = "$";
+    }
     return completed;
   }
+  if (open_ && text_.size() < 99) text_ += static_cast<char>(b);
   return false;
 }

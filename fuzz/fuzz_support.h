@@ -100,10 +100,16 @@ class ReferenceReplyReader {
 class ReferenceSentenceReader {
  public:
   bool feed(uint8_t b);
-  void close() { open_ = false; }
+  void close() {
+    open_ = false;
+    text_.clear();
+  }
+  // The open sentence's first 99 characters; empty while none is open.
+  const std::string& text() const { return text_; }
 
  private:
   bool open_ = false;
+  std::string text_;
 };
 
 // Whether VELMORA_FUZZ_VERBOSE is set: the targets then print each run's

@@ -10,9 +10,10 @@
 //   7                 ResetSentenceReader
 // Whatever is left readable at the end is polled out.
 //
-// The engine keeps the sentence text to itself, so what is checked is what a
-// caller sees: where sentences complete, how long the waits take, and that a
-// reset takes every byte already readable and leaves no sentence open.
+// Checked: where sentences complete, the open sentence's text after every
+// byte (the reference's, so at most 99 characters, starting with "$", only
+// printable and white-space bytes), how long the waits take, and that a reset
+// takes every byte already readable and leaves no sentence open.
 #include <memory>
 
 #include "engine/clock.h"
@@ -49,6 +50,7 @@ void Poll(Run& run) {
   bool last = false;
   FeedReference(run, &last);
   FUZZ_CHECK(got == (last ? 1 : 0));
+  FUZZ_CHECK(run.reference.text() == SentenceTextForTesting());
 }
 
 void Wait(Run& run, int ms) {
@@ -64,6 +66,7 @@ void Wait(Run& run, int ms) {
     FUZZ_CHECK(completions == 0);
     FUZZ_CHECK(took >= static_cast<uint64_t>(ms) && took <= static_cast<uint64_t>(ms) + 1);
   }
+  FUZZ_CHECK(run.reference.text() == SentenceTextForTesting());
 }
 
 void Reset(Run& run) {
@@ -75,6 +78,7 @@ void Reset(Run& run) {
   FUZZ_CHECK(run.link->nextAtMs() >= run.link->elapsedMs());
   run.seen = run.link->consumed().size();
   run.reference.close();
+  FUZZ_CHECK(*SentenceTextForTesting() == '\0');
 }
 
 }  // namespace
