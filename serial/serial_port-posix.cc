@@ -26,6 +26,7 @@
 
 #include "serial/port_names.h"
 #include "serial/serial_port.h"
+#include "serial/termios_speed-posix.h"
 
 namespace {
 
@@ -35,36 +36,6 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr auto kReadTimeout = std::chrono::milliseconds(1);
 // How long a write waits for a device that takes nothing.
 constexpr auto kWriteStall = std::chrono::seconds(2);
-
-struct SpeedRow {
-  uint32_t baud;
-  speed_t speed;
-};
-
-// Every rate the terminal interface has a constant for. The programmer itself
-// uses 4800 to 230400.
-constexpr SpeedRow kSpeeds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},     {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400},
-#ifdef B460800
-    {460800, B460800},
-#endif
-#ifdef B921600
-    {921600, B921600},
-#endif
-};
-
-bool SpeedForBaud(uint32_t baud, speed_t* speed) {
-  for (const SpeedRow& row : kSpeeds) {
-    if (row.baud == baud) {
-      *speed = row.speed;
-      return true;
-    }
-  }
-  return false;
-}
 
 // Raw 8N1 at `speed`, every other setting of `t` that matters cleared.
 void MakeRaw8N1(termios* t, speed_t speed) {
@@ -112,7 +83,7 @@ class PosixSerialLink : public SerialLink {
   void setBaudRate(uint32_t baud) override {
     speed_t speed;
     termios t;
-    if (!SpeedForBaud(baud, &speed) || ::tcgetattr(fd_, &t) != 0) return;
+    if (!TermiosSpeedForBaud(baud, &speed) || ::tcgetattr(fd_, &t) != 0) return;
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
     ::tcsetattr(fd_, TCSANOW, &t);
@@ -224,7 +195,7 @@ class PosixPortOpener : public PortOpener {
     if (path.empty()) return nullptr;
     const std::string label = Label(path, portName);
     speed_t speed;
-    if (!SpeedForBaud(baud, &speed)) {
+    if (!TermiosSpeedForBaud(baud, &speed)) {
       *why = "cannot open " + label + " at " + std::to_string(baud) +
              " bps: the device has no such rate";
       return nullptr;

@@ -15,6 +15,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "serial/termios_speed-posix.h"
 #include "sim/pty_line.h"
 
 namespace {
@@ -23,34 +24,6 @@ constexpr int64_t kNsPerMs = 1'000'000;
 // The most of the peer's bytes held back while the device is full; beyond
 // that the peer keeps them (and drops what its own buffer cannot hold).
 constexpr size_t kMaxPending = 4096;
-
-struct SpeedRow {
-  uint32_t baud;
-  speed_t speed;
-};
-
-constexpr SpeedRow kSpeeds[] = {
-    {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},   {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600}, {115200, B115200},
-    {230400, B230400}, {460800, B460800}, {921600, B921600},
-};
-
-bool SpeedForBaud(uint32_t baud, speed_t* speed) {
-  for (const SpeedRow& row : kSpeeds) {
-    if (row.baud == baud) {
-      *speed = row.speed;
-      return true;
-    }
-  }
-  return false;
-}
-
-uint32_t BaudForSpeed(speed_t speed) {
-  for (const SpeedRow& row : kSpeeds) {
-    if (row.speed == speed) return row.baud;
-  }
-  return 0;
-}
 
 int64_t MonotonicNs() {
   timespec ts;
@@ -84,7 +57,8 @@ PtyLine::~PtyLine() {
 
 bool PtyLine::IsLineRate(uint32_t baud) {
   speed_t speed;
-  return SpeedForBaud(baud, &speed);
+  // From 300 bit/s up: slower rates are no use to a receiver.
+  return baud >= 300 && TermiosSpeedForBaud(baud, &speed);
 }
 
 bool PtyLine::create(uint32_t baud, std::string* why) {
@@ -94,7 +68,8 @@ bool PtyLine::create(uint32_t baud, std::string* why) {
     return false;
   };
   speed_t speed;
-  if (!SpeedForBaud(baud, &speed)) return fail(std::to_string(baud) + " is not a line rate");
+  if (!IsLineRate(baud) || !TermiosSpeedForBaud(baud, &speed))
+    return fail(std::to_string(baud) + " is not a line rate");
   master_ = posix_openpt(O_RDWR | O_NOCTTY);
   if (master_ < 0) return fail(ErrnoText("cannot create a pseudo-terminal"));
   if (grantpt(master_) != 0 || unlockpt(master_) != 0)
@@ -181,7 +156,7 @@ void PtyLine::readInput(LinePeer& peer, int64_t now, bool* gone) {
       // The speed in force now, not before the read: a programmer sets its
       // speed first and then writes.
       termios t;
-      if (tcgetattr(master_, &t) == 0) baud_ = BaudForSpeed(cfgetospeed(&t));
+      if (tcgetattr(master_, &t) == 0) baud_ = BaudForTermiosSpeed(cfgetospeed(&t));
       peer.receive(now, baud_, buffer, static_cast<size_t>(n));
       continue;
     }
@@ -194,7 +169,7 @@ void PtyLine::readInput(LinePeer& peer, int64_t now, bool* gone) {
 
 void PtyLine::writeOutput(LinePeer& peer, int64_t now) {
   termios t;
-  if (tcgetattr(master_, &t) == 0) baud_ = BaudForSpeed(cfgetospeed(&t));
+  if (tcgetattr(master_, &t) == 0) baud_ = BaudForTermiosSpeed(cfgetospeed(&t));
   uint8_t buffer[kMaxPending];
   const size_t room = kMaxPending - (pending_.size() - pendingHead_);
   const size_t n = peer.transmit(now, baud_, buffer, room);

@@ -1,0 +1,42 @@
+#include "serial/termios_speed-posix.h"
+
+namespace {
+
+struct SpeedRow {
+  uint32_t baud;
+  speed_t speed;
+};
+
+// Every rate the terminal interface has a constant for. The programmer itself
+// uses 4800 to 230400.
+constexpr SpeedRow kSpeeds[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+};
+
+}  // namespace
+
+bool TermiosSpeedForBaud(uint32_t baud, speed_t* speed) {
+  for (const SpeedRow& row : kSpeeds) {
+    if (row.baud == baud) {
+      *speed = row.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+uint32_t BaudForTermiosSpeed(speed_t speed) {
+  for (const SpeedRow& row : kSpeeds) {
+    if (row.speed == speed) return row.baud;
+  }
+  return 0;
+}
