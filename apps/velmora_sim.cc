@@ -220,10 +220,10 @@ class ArgParser {
       } else if (arg == "--line-gone") {
         ok = count(&f.lineGone);
       } else if (arg == "--fault") {
-        std::string spec, why;
+        std::string words, why;
         StageFault fault;
-        ok = text("STAGE:ACTION[:N]", &spec);
-        if (ok && !ParseStageFault(spec, &fault, &why)) ok = fail("STAGE:ACTION[:N]: " + why);
+        ok = text("STAGE:ACTION[:N]", &words);
+        if (ok && !ParseStageFault(words, &fault, &why)) ok = fail("STAGE:ACTION[:N]: " + why);
         if (ok) f.stages.push_back(fault);
       } else if (arg == "--flash-out") {
         ok = text("a file name", &o->flashOut);
