@@ -356,7 +356,7 @@ void ReceiverModel::takeByte(int64_t atNs, uint32_t baud, uint8_t byte) {
 
 // Collects the programmer's "$" lines and takes "$PQVRX601,<rate>*" followed
 // by two checksum characters (not checked) as the order to run the loader.
-void ReceiverModel::firmwareByte(int64_t /*atNs*/, uint8_t byte) {
+void ReceiverModel::firmwareByte(int64_t atNs, uint8_t byte) {
   if (byte == '$') {
     line_.clear();
     line_.push_back('$');
@@ -385,10 +385,8 @@ void ReceiverModel::firmwareByte(int64_t /*atNs*/, uint8_t byte) {
   loaderBaud_ = newRate;
   synced_ = false;
   parse_ = Parse::kIdle;
-  if (const StageFault* f = stageFault(Stage::kSwitch, static_cast<int>(baudSwitches_.size()))) {
-    if (f->action == Action::kSilent) silent_ = true;
-    if (f->action == Action::kGone) lineGone_ = true;
-  }
+  if (const StageFault* f = stageFault(Stage::kSwitch, static_cast<int>(baudSwitches_.size())))
+    strike(atNs, f->action);
 }
 
 void ReceiverModel::emitSentence(int64_t atNs) {
@@ -542,10 +540,7 @@ void ReceiverModel::sync(int64_t atNs) {
   if (mode_ == Mode::kDone) return;
   // A fault here leaves the loader as it was: the sync is not taken.
   if (const StageFault* f = stageFault(Stage::kSync, ++syncSeen_)) {
-    if (f->action == Action::kSilent) silent_ = true;
-    if (f->action == Action::kGone) lineGone_ = true;
-    if (f->action == Action::kOk) reply(atNs, "OK", nullptr, 0);
-    if (f->action == Action::kNoise) sendNoise(atNs, 16);
+    strike(atNs, f->action);
     return;
   }
   // A sync in the middle of an image starts over: that image is dropped.
@@ -569,24 +564,10 @@ void ReceiverModel::headerTaken(int64_t atNs) {
   mode_ = Mode::kLoader;
   requestLive_ = false;
   if (const StageFault* sf = stageFault(Stage::kHeader, headerCount_)) {
-    switch (sf->action) {
-      case Action::kSilent:
-        silent_ = true;
-        break;
-      case Action::kGone:
-        lineGone_ = true;
-        break;
-      case Action::kOk:
-      case Action::kRx:
-        reply(atNs, sf->action == Action::kOk ? "OK" : "RX", nullptr, 0);
-        break;
-      case Action::kNoise:
-        sendNoise(atNs, 16);
-        break;
-      case Action::kPf:
-        refuseImage(atNs);
-        break;
-    }
+    if (sf->action == Action::kPf)
+      refuseImage(atNs);
+    else
+      strike(atNs, sf->action);
     return;
   }
   const Faults& f = config_.faults;
@@ -670,26 +651,13 @@ void ReceiverModel::blockDone(int64_t atNs) {
   if (!request_.faultChecked && uint64_t{request_.got} * 2 >= request_.need) {
     request_.faultChecked = true;
     if (const StageFault* f = stageFault(Stage::kRequest, requestCount_)) {
-      switch (f->action) {
-        case Action::kSilent:
-          silent_ = true;
-          return;
-        case Action::kGone:
-          lineGone_ = true;
-          return;
-        case Action::kOk:
-        case Action::kRx:
-          reply(atNs, f->action == Action::kOk ? "OK" : "RX", nullptr, 0);
-          request_.replyDropped = true;
-          break;
-        case Action::kNoise:
-          sendNoise(atNs, 16);
-          request_.replyDropped = true;
-          break;
-        case Action::kPf:
-          refuseImage(atNs);
-          return;
+      if (f->action == Action::kPf) {
+        refuseImage(atNs);
+        return;
       }
+      strike(atNs, f->action);
+      if (f->action == Action::kSilent || f->action == Action::kGone) return;
+      request_.replyDropped = true;
     }
   }
   if (request_.got < request_.need) return;
@@ -728,24 +696,35 @@ void ReceiverModel::finishImage(int64_t atNs) {
   reply(atNs, ok ? "PC" : "PF", extra, sizeof extra);
   if (!ok) return;
   if (const StageFault* f = stageFault(Stage::kBetween, ++passCount_)) {
-    switch (f->action) {
-      case Action::kSilent:
-        silent_ = true;
-        break;
-      case Action::kGone:
-        lineGone_ = true;
-        break;
-      case Action::kOk:
-      case Action::kRx:
-        reply(atNs, f->action == Action::kOk ? "OK" : "RX", nullptr, 0);
-        break;
-      case Action::kNoise:
-        sendNoise(atNs, 16);
-        break;
-      case Action::kPf:
-        reply(atNs, "PF", extra, sizeof extra);
-        break;
-    }
+    if (f->action == Action::kPf)
+      reply(atNs, "PF", extra, sizeof extra);
+    else
+      strike(atNs, f->action);
+  }
+}
+
+// A stage fault's action where it is the same at every stage: silence, the
+// line going away, a wrong token or 16 noise bytes. "PF" differs by stage and
+// is left to the caller.
+void ReceiverModel::strike(int64_t atNs, Action action) {
+  switch (action) {
+    case Action::kSilent:
+      silent_ = true;
+      break;
+    case Action::kGone:
+      lineGone_ = true;
+      break;
+    case Action::kOk:
+      reply(atNs, "OK", nullptr, 0);
+      break;
+    case Action::kRx:
+      reply(atNs, "RX", nullptr, 0);
+      break;
+    case Action::kNoise:
+      sendNoise(atNs, 16);
+      break;
+    case Action::kPf:
+      break;
   }
 }
 

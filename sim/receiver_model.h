@@ -282,6 +282,7 @@ class ReceiverModel : public LinePeer {
   void issueRequest(int64_t atNs, uint32_t start, uint32_t end);
   void sync(int64_t atNs);
   void finishImage(int64_t atNs);
+  void strike(int64_t atNs, Action action);
   void refuseImage(int64_t atNs);
   const StageFault* stageFault(Stage stage, int count) const;
   void sendNoise(int64_t atNs, size_t count);
