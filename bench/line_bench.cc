@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "sim/sample_bytes.h"
+#include "tests/spawn.h"
 
 namespace {
 
@@ -79,31 +80,6 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
   return static_cast<bool>(out);
 }
 
-// Starts `program` from the bin folder with standard input from /dev/null,
-// standard output to `outFd` and standard error to `errFd`.
-pid_t Spawn(const std::string& program, const std::vector<std::string>& args, int outFd,
-            int errFd) {
-  std::vector<std::string> words = {Bin(program)};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    dup2(outFd, 1);
-    dup2(errFd, 2);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-int StatusOf(int raw) {
-  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-}
-
 // Processor time a live process has used, nanoseconds; -1 when it cannot be
 // read. schedstat counts nanoseconds; stat only clock ticks.
 int64_t CpuNs(pid_t pid) {
@@ -133,7 +109,7 @@ class Sim {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return fail(why, "cannot make a pipe");
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    pid_ = Spawn("velmora-sim", args, out[1], err);
+    pid_ = SpawnProgram(Bin("velmora-sim"), args, out[1], err);
     close(out[1]);
     close(err);
     // The first line is the device path, the second the COM name.
@@ -178,7 +154,7 @@ class Sim {
       usleep(2000);
     }
     pid_ = -1;
-    return stopped ? -1 : StatusOf(raw);
+    return stopped ? -1 : ExitStatusOf(raw);
   }
 
   ~Sim() {
@@ -216,7 +192,7 @@ FwpRun RunFwp(const std::vector<std::string>& args, const std::string& errPath, 
   if (pipe2(out, O_CLOEXEC) != 0) return run;
   const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   const int64_t started = NowUs();
-  const pid_t pid = Spawn("fwp", args, out[1], err);
+  const pid_t pid = SpawnProgram(Bin("fwp"), args, out[1], err);
   close(out[1]);
   close(err);
   int64_t startUs = -1, startCpu = -1;
@@ -250,7 +226,7 @@ FwpRun RunFwp(const std::vector<std::string>& args, const std::string& errPath, 
   rusage usage = {};
   wait4(pid, &raw, 0, &usage);
   run.wallUs = NowUs() - started;
-  run.status = StatusOf(raw);
+  run.status = ExitStatusOf(raw);
   run.cpuUs = (int64_t{usage.ru_utime.tv_sec} + usage.ru_stime.tv_sec) * 1'000'000 +
               usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
   run.maxRssBytes = int64_t{usage.ru_maxrss} * 1024;

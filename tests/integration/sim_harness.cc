@@ -16,6 +16,8 @@
 #include <regex>
 #include <sstream>
 
+#include "tests/spawn.h"
+
 namespace {
 
 std::string Bin(const std::string& program) {
@@ -25,29 +27,6 @@ std::string Bin(const std::string& program) {
 int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-pid_t Spawn(const std::string& program, const std::vector<std::string>& args, int outFd,
-            int errFd) {
-  std::vector<std::string> words = {Bin(program)};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    dup2(outFd, 1);
-    dup2(errFd, 2);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-int StatusOf(int raw) {
-  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
 }
 
 // Reads what is there on a non-blocking descriptor.
@@ -67,7 +46,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   int out[2], err[2];
   EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
   EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-  const pid_t pid = Spawn(program, args, out[1], err[1]);
+  const pid_t pid = SpawnProgram(Bin(program), args, out[1], err[1]);
   close(out[1]);
   close(err[1]);
   ProgramResult result;
@@ -97,7 +76,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   close(err[0]);
   int raw = 0;
   waitpid(pid, &raw, 0);
-  result.status = StatusOf(raw);
+  result.status = ExitStatusOf(raw);
   return result;
 }
 
@@ -105,7 +84,7 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
   int out[2], err[2];
   EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
   EXPECT_EQ(pipe2(err, O_CLOEXEC | O_NONBLOCK), 0);
-  pid_ = Spawn("velmora-sim", args, out[1], err[1]);
+  pid_ = SpawnProgram(Bin("velmora-sim"), args, out[1], err[1]);
   close(out[1]);
   close(err[1]);
   errFd_ = err[0];
@@ -152,7 +131,7 @@ int SimProcess::wait(int timeoutMs) {
     usleep(5000);
   }
   pid_ = -1;
-  return StatusOf(raw);
+  return ExitStatusOf(raw);
 }
 
 std::string SimProcess::stderrText() {
