@@ -10,10 +10,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "engine/clock.h"
 #include "engine/console.h"
+#include "engine/reply_reader.h"
 #include "fuzz/fuzz_input.h"
 #include "serial/serial_port.h"
 #include "tests/virtual_line.h"
@@ -111,6 +114,48 @@ class ReferenceSentenceReader {
   bool open_ = false;
   std::string text_;
 };
+
+// Drives a reader with the operations the reader targets share (their input
+// layout is at the top of each target): one byte picks where the engine clock
+// starts, then bytes become readable, gaps pass, and `poll(run)`,
+// `wait(run, ms)` and `reset(run)` are called, until the input ends; then what
+// is still readable is polled out. `Run` has the members `clock`
+// (VirtualClock) and `link` (ScheduledLink*), which this sets and installs as
+// the shared port for the call.
+template <typename Run, typename Poll, typename Wait, typename Reset>
+void DriveReader(FuzzInput& in, Run& run, Poll poll, Wait wait, Reset reset) {
+  static const uint32_t kClockStarts[] = {0, 0x7FFFFF00u, 0xFFFFFF00u, 0x80000000u};
+  run.clock.advance(static_cast<int32_t>(kClockStarts[in.byte() % 4]));
+  SetEngineClock(&run.clock);
+  ClearReadersForTesting();
+  auto link = std::make_unique<ScheduledLink>(run.clock);
+  run.link = link.get();
+  SerialPort::install(std::move(link));
+
+  uint64_t readableAt = 0;
+  int operations = 0;
+  while (!in.empty() && ++operations < 4096) {
+    const uint8_t op = in.byte() % 8;
+    if (op <= 3) {
+      const size_t n = size_t{in.byte()} + 1;
+      if (readableAt < run.link->elapsedMs()) readableAt = run.link->elapsedMs();
+      run.link->add(in.bytes(n), readableAt);
+    } else if (op == 4) {
+      readableAt = run.link->elapsedMs() + uint64_t{in.byte()} * 40;
+    } else if (op == 5) {
+      const int k = in.byte() % 16 + 1;
+      for (int i = 0; i < k; ++i) poll(run);
+    } else if (op == 6) {
+      wait(run, in.u16() % 10000);
+    } else {
+      reset(run);
+    }
+  }
+  while (run.link->readable()) poll(run);
+
+  SerialPort::close();
+  SetEngineClock(nullptr);
+}
 
 // Whether VELMORA_FUZZ_VERBOSE is set: the targets then print each run's
 // outcome, to see what a seed reaches.

@@ -11,7 +11,6 @@
 //   7                 ResetReplyReader
 // Whatever is left readable at the end is polled out.
 #include <cstring>
-#include <memory>
 
 #include "engine/clock.h"
 #include "engine/reply_reader.h"
@@ -94,36 +93,6 @@ void Reset(Run& run) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   Run run;
-  static const uint32_t kClockStarts[] = {0, 0x7FFFFF00u, 0xFFFFFF00u, 0x80000000u};
-  run.clock.advance(static_cast<int32_t>(kClockStarts[in.byte() % 4]));
-  SetEngineClock(&run.clock);
-  ClearReadersForTesting();
-  auto link = std::make_unique<ScheduledLink>(run.clock);
-  run.link = link.get();
-  SerialPort::install(std::move(link));
-
-  uint64_t readableAt = 0;
-  int operations = 0;
-  while (!in.empty() && ++operations < 4096) {
-    const uint8_t op = in.byte() % 8;
-    if (op <= 3) {
-      const size_t n = size_t{in.byte()} + 1;
-      if (readableAt < run.link->elapsedMs()) readableAt = run.link->elapsedMs();
-      run.link->add(in.bytes(n), readableAt);
-    } else if (op == 4) {
-      readableAt = run.link->elapsedMs() + uint64_t{in.byte()} * 40;
-    } else if (op == 5) {
-      const int k = in.byte() % 16 + 1;
-      for (int i = 0; i < k; ++i) Poll(run);
-    } else if (op == 6) {
-      Wait(run, in.u16() % 10000);
-    } else {
-      Reset(run);
-    }
-  }
-  while (run.link->readable()) Poll(run);
-
-  SerialPort::close();
-  SetEngineClock(nullptr);
+  DriveReader(in, run, Poll, Wait, Reset);
   return 0;
 }
