@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "engine/console.h"
+#include "serial/saved_terminals-posix.h"
 
 namespace {
 
@@ -24,9 +25,12 @@ class PosixConsole : public Console {
   void waitForKey() override {
     termios saved;
     const bool terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+    // Put back by a signal that ends the process while the key is awaited.
+    const int slot = terminal ? RememberTerminal(STDIN_FILENO, saved) : -1;
     if (terminal) {
       // One key, no Enter, no echo. Signals stay on, so Ctrl-C still
-      // reaches the programmer and ends the wait (the read is interrupted).
+      // reaches the programmer and ends the wait (the read is interrupted);
+      // the settings are put back on every way out of the wait.
       termios raw = saved;
       raw.c_lflag &= ~(ICANON | ECHO);
       raw.c_cc[VMIN] = 1;
@@ -38,6 +42,7 @@ class PosixConsole : public Console {
     char key;
     (void)!::read(STDIN_FILENO, &key, 1);
     if (terminal) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    ForgetTerminal(slot);
   }
 };
 

@@ -21,6 +21,7 @@ int DetectReceiver() {
       g_programmingBaud = rate;
       return 1;
     }
+    if (RunCutShort()) return 0;
   }
 
   const int found = ScanSentenceBaud();
@@ -50,6 +51,7 @@ int ScanSentenceBaud() {
     SerialPort::setBaudRate(rate);
     SerialPort::drain();
     if (WaitForSentence(1000)) return rate;
+    if (RunCutShort()) return 0;
   }
   return 0;
 }

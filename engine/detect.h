@@ -17,7 +17,8 @@ constexpr int kSentenceScanRates[6] = {9600, 38400, 4800, 19200, 57600, 115200};
 // 1 when the loader answered the sync string (the programming rate becomes the
 // rate it answered at, and the port stays there), or when sentences were found
 // and the baud switch sentence was sent (the port is left at the programming
-// rate). 0 when neither happened; the port is left at 115200.
+// rate). 0 when neither happened (the port is left at 115200), and at once
+// when the run is cut short (aborted, or the line gone).
 int DetectReceiver();
 
 // The first sentence scan rate at which a sentence completed within one

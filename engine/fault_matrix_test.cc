@@ -91,6 +91,13 @@ constexpr int kReplyTimeOut = 8001;
 constexpr int kSync = 101;
 constexpr int kSwitch = 202;
 constexpr int kFullScan = 101 + 11 + 1 + 6 * 1001;
+// A line that goes away ends the run at once: the wait that finds it gone
+// ends there, so the spell is no longer than the run's others (kSync), or
+// none at all when it goes before the first sync is written. After the baud
+// switch the 100 ms delay still runs, and the switch sentence and the
+// sentences before it (at 9600 bit/s) still arrive before the line is gone.
+constexpr int kAtOnce = 0;
+constexpr int kSwitchGone = 182;
 
 // Found and switched, but the loader never answers the ten syncs.
 const std::string kNoLoader = kBanner + kFound + kIsp + kNotFound;
@@ -109,19 +116,26 @@ const Case kCases[] = {
 
     // Detection: the firmware's sentences, and the baud switch.
     {"DetectSilent", "detect:silent:1", true, &kThree, 0, kBanner + kNotFound, {}, kFullScan},
-    {"DetectGone", "detect:gone:1", true, &kThree, 0, kBanner + kNotFound, {}, kFullScan},
+    {"DetectGone", "detect:gone:1", true, &kThree, 0, kBanner + kNoResponse, {}, kAtOnce},
     {"DetectNoise", "detect:noise:1", true, &kThree, 0, kBanner + kNotFound, {}, kFullScan},
     {"SwitchSilent", "switch:silent:1", true, &kThree, 0, kNoLoader, {}, kSwitch},
-    {"SwitchGone", "switch:gone:1", true, &kThree, 0, kNoLoader, {}, kSwitch},
+    {"SwitchGone",
+     "switch:gone:1",
+     true,
+     &kThree,
+     0,
+     kBanner + kFound + kIsp + kNoResponse,
+     {},
+     kSwitchGone},
 
     // Sync: the first is detection's (at 115200, the sixth rate tried), the
     // second the transfer's.
     {"DetectSyncSilent", "sync:silent:1", false, &kThree, 0, kBanner + kNotFound, {}, kFullScan},
-    {"DetectSyncGone", "sync:gone:1", false, &kThree, 0, kBanner + kNotFound, {}, kFullScan},
+    {"DetectSyncGone", "sync:gone:1", false, &kThree, 0, kBanner + kNoResponse, {}, kSync},
     {"DetectSyncNoise", "sync:noise:1", false, &kThree, 0, kBanner + kNotFound, {}, kFullScan},
     {"DetectSyncOk", "sync:ok:1", false, &kThree, 2, kBanner + kIsp + kAllThree, {1, 2, 3}, kSync},
     {"SyncSilent", "sync:silent:2", false, &kThree, 0, kBanner + kIsp + kNotFound, {}, kSync},
-    {"SyncGone", "sync:gone:2", false, &kThree, 0, kBanner + kIsp + kNotFound, {}, kSync},
+    {"SyncGone", "sync:gone:2", false, &kThree, 0, kBanner + kIsp + kNoResponse, {}, kSync},
     {"SyncOk", "sync:ok:2", false, &kThree, 2, kBanner + kIsp + kAllThree, {1, 2, 3}, kSync},
     {"SyncNoise", "sync:noise:2", false, &kThree, 2, kBanner + kIsp + kAllThree, {1, 2, 3}, kSync},
 
@@ -149,7 +163,7 @@ const Case kCases[] = {
      0,
      kBanner + kIsp + kA + kNoResponse,
      {1},
-     kReplyTimeOut},
+     kSync},
     {"Header2Noise",
      "header:noise:2",
      false,
@@ -169,7 +183,8 @@ const Case kCases[] = {
      kSync},
     {"Header1Pf", "header:pf:1", false, &kThree, 3, kBanner + kIsp + kFailed, {}, kSync},
     {"Header2Pf", "header:pf:2", false, &kThree, 3, kBanner + kIsp + kA + kFailed, {1}, kSync},
-    // Boot's header unanswered is write protection; the run goes on.
+    // Boot's header unanswered is write protection; the run goes on. A line
+    // that has gone is no write protection.
     {"BootHeaderSilent",
      "header:silent:1",
      false,
@@ -191,9 +206,9 @@ const Case kCases[] = {
      false,
      &kBootFirst,
      0,
-     kBanner + kDsu + Update(299) + kNoResponse,
+     kBanner + kDsu + kNoResponse,
      {},
-     kReplyTimeOut},
+     kSync},
 
     // Inside a request, once half its bytes have come.
     {"Request1Silent",
@@ -211,7 +226,7 @@ const Case kCases[] = {
      0,
      kBanner + kIsp + Requests(1, 5000, 2) + kNoResponse,
      {},
-     kReplyTimeOut},
+     kSync},
     {"Request1Noise",
      "request:noise:1",
      false,
@@ -269,7 +284,7 @@ const Case kCases[] = {
      0,
      kBanner + kIsp + kA + kB + kNoResponse,
      {1, 2},
-     kReplyTimeOut},
+     kSync},
     // After the last image a silence costs nothing: the closing frames need no answer.
     {"AfterLastSilent",
      "between:silent:3",

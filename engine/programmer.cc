@@ -4,14 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <limits>
-#include <new>
 #include <string>
 
 #include "engine/clock.h"
 #include "engine/console.h"
 #include "engine/detect.h"
+#include "engine/image_file.h"
+#include "engine/progress.h"
+#include "engine/reply_reader.h"
 #include "engine/transfer.h"
 #include "serial/serial_port.h"
 
@@ -34,6 +34,7 @@ const ImageInfo kImageTable[kSlotCount] = {
 ImageSet g_imageSet;
 int g_programmingBaud = 115200;
 int32_t g_startTime = 0;
+RunRecord g_lastRun;
 
 void ImageSet::release() {
   for (auto& s : slot) {
@@ -148,42 +149,32 @@ Parse ParseWords(int count, char** words, const char** portName, const char* pat
   return Parse::kDone;
 }
 
-// Loads one image file whole into `slot`. The file is only read. A file that
-// cannot be read whole leaves the slot empty: nothing half-read is sent.
+// Loads one image file whole into `slot`. A file that cannot be read whole
+// leaves the slot empty: nothing half-read is sent.
 bool LoadImage(const char* path, ImageSet::Slot& slot) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) {
-    Print("File \"%s\" not found!\n", path);
-    return false;
-  }
-  std::FILE* file = std::fopen(path, "rb");
-  if (!file) {
-    Print("File \"%s\" not found!\n", path);
-    return false;
-  }
-  bool ok = false;
-  long length = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
-  if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-    Print("File \"%s\" can not be read!\n", path);
-  } else if (length > std::numeric_limits<int32_t>::max()) {
-    Print("File \"%s\" is too large!\n", path);
-  } else {
-    // A present image always has a buffer, also when the file is empty.
-    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[length > 0 ? length : 1]);
-    if (!data) {
-      Print("File \"%s\" is too large!\n", path);
-    } else if (std::fread(data.get(), 1, static_cast<size_t>(length), file) !=
-               static_cast<size_t>(length)) {
+  switch (ReadImageFile(path, &slot.data, &slot.length)) {
+    case ImageFileStatus::kRead:
+      return true;
+    case ImageFileStatus::kNotFound:
+      Print("File \"%s\" not found!\n", path);
+      return false;
+    case ImageFileStatus::kUnreadable:
       Print("File \"%s\" can not be read!\n", path);
-    } else {
-      slot.data = std::move(data);
-      slot.length = static_cast<int32_t>(length);
-      ok = true;
-    }
+      return false;
+    case ImageFileStatus::kTooLarge:
+      Print("File \"%s\" is too large!\n", path);
+      return false;
   }
-  std::fclose(file);
-  return ok;
+  return false;
+}
+
+// "BOOT CODE" from "\nBOOT CODE OK!": the report line's name.
+std::string ImageName(int slot) {
+  std::string name = kImageTable[slot].reportLine;
+  name.erase(0, name.find_first_not_of('\n'));
+  name.erase(name.rfind("OK!"));
+  name.erase(name.find_last_not_of(' ') + 1);
+  return name;
 }
 
 int EndRun(int result, bool portOpened) {
@@ -207,7 +198,19 @@ void PrintRunReport(const int outcomes[kSlotCount]) {
   EngineConsole().waitForKey();
 }
 
+std::string DescribeImagesWritten() {
+  std::string written, notWritten;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    if (!g_lastRun.present[slot]) continue;
+    std::string& list = g_lastRun.outcomes[slot] == kWritten ? written : notWritten;
+    list += (list.empty() ? "" : ", ") + ImageName(slot);
+  }
+  return "written: " + (written.empty() ? "none" : written) +
+         "; not written: " + (notWritten.empty() ? "none" : notWritten);
+}
+
 int ProgrammerMain(int count, char** words) {
+  g_lastRun = RunRecord{};
   Print("Flash Programmer %s\n", kVersion);
   if (count <= 1) {
     PrintShortUsage();
@@ -229,6 +232,7 @@ int ProgrammerMain(int count, char** words) {
   g_imageSet.release();
   for (int slot = 0; slot < kSlotCount; ++slot)
     if (paths[slot] && !LoadImage(paths[slot], g_imageSet.slot[slot])) good = false;
+  for (int slot = 0; slot < kSlotCount; ++slot) g_lastRun.present[slot] = g_imageSet.present(slot);
   if (!good) {
     PrintTail();
     return EndRun(0, false);
@@ -247,6 +251,11 @@ int ProgrammerMain(int count, char** words) {
   g_startTime = EngineClock().nowMs();
 
   if (DetectReceiver() == 0) {
+    if (RunAborted()) {
+      g_lastRun.aborted = true;
+      return EndRun(0, true);
+    }
+    if (SerialPort::lineGone()) Print("\nDevice no response!\n");
     Print("Device not found!\n");
     return EndRun(0, true);
   }
@@ -261,6 +270,11 @@ int ProgrammerMain(int count, char** words) {
   Print("Addr : 0x%08X", kImageTable[first].address);
 
   const int result = TransferImages();
+  // An abort that came after the last image was handled cut nothing short.
+  if (RunAborted() && !g_lastRun.complete && result != 3) {
+    g_lastRun.aborted = true;
+    return EndRun(result, true);
+  }
   if (result == 0) Print("Device not found!\n");
   return EndRun(result, true);
 }

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 constexpr int kSlotCount = 13;
 
@@ -69,9 +70,33 @@ enum ImageOutcome {
   kNoResponse = 4,
 };
 
+// What the last run did, for a front end that tells the user how a run
+// ended: which slots had images, each slot's outcome as the transfer recorded
+// it, whether every image was handled and the run report printed, and
+// whether an abort (progress.h) cut the run short. Reset at the start of
+// every run.
+struct RunRecord {
+  bool present[kSlotCount] = {};
+  int outcomes[kSlotCount] = {};
+  bool complete = false;
+  bool aborted = false;
+};
+extern RunRecord g_lastRun;
+
 // The engine's entry. Words 1 to count - 1 are read, never word 0; they must
 // stay valid until the call returns.
+//
+// A line that goes away during detection ends the run with "\nDevice no
+// response!\n" before "Device not found!\n". An abort ends it at once and
+// quietly: nothing more is printed, the port is closed and the images are
+// released as on every other path, and g_lastRun.aborted tells.
 int ProgrammerMain(int count, char** words);
+
+// One line on the last run's images, for a run that was cut short: the names
+// of the images written and of those not written, in slot order, e.g.
+// "written: ALMANAC, APP CODE; not written: USER_DATA CODE" ("none" for an
+// empty list; a write-protected Boot counts as not written).
+std::string DescribeImagesWritten();
 
 // Prints the run report for the 13 outcomes and waits for a key.
 void PrintRunReport(const int outcomes[kSlotCount]);

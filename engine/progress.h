@@ -6,11 +6,16 @@
 // never waits for the window. The run flag flows the other way: 1 lets the
 // run go on, 0 stops it at the transfer's next check.
 //
-// Threads: g_pRunFlag and g_hProgressWnd are set by the front end's window
-// thread before it starts the worker, and only read while the worker runs.
-// The flag itself is written by the window thread and read by the worker.
-// With neither set (the console programmer) nothing is posted and the flag
-// reads as 1.
+// The console programmer stops differently: its abort flag (Ctrl-C and the
+// like) ends the run at once, whatever the receiver does. Once it is set,
+// every wait returns at once, detection gives up, the transfer sends nothing
+// more and the run flag reads as 0.
+//
+// Threads: g_pRunFlag, g_hProgressWnd and g_pAbortFlag are set before the run
+// starts (by the front end's window thread, or the console's main), and only
+// read while it runs. The run flag itself is written by the window thread and
+// read by the worker; the abort flag may be set from a signal handler. With
+// none set nothing is posted and the flag reads as 1.
 #ifndef VELMORA_ENGINE_PROGRESS_H_
 #define VELMORA_ENGINE_PROGRESS_H_
 
@@ -52,12 +57,17 @@ class ProgressWindow {
 
 extern ProgressWindow* g_hProgressWnd;
 extern std::atomic<int>* g_pRunFlag;
+extern std::atomic<int>* g_pAbortFlag;
 
 // Posts WM_USER with `code` and `value` to g_hProgressWnd, if there is one.
 void PostProgress(unsigned code, int32_t value);
 
 // The run flag as the engine reads it: afresh at every call, 1 when no flag
-// is published. Waits first while g_hProgressWnd holds the run.
+// is published, 0 once the run is aborted. Waits first while g_hProgressWnd
+// holds the run.
 int ReadRunFlag();
+
+// Whether the published abort flag is set.
+bool RunAborted();
 
 #endif  // VELMORA_ENGINE_PROGRESS_H_

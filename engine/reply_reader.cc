@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/clock.h"
+#include "engine/progress.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -144,7 +145,12 @@ int PollSentence() {
 
 void ResetSentenceReader() {
   uint8_t discard[99];
+  const int32_t start = EngineClock().nowMs();
   while (SerialPort::read(discard, sizeof discard) > 0) {
+    // Differences modulo 2^32, as the wait timer takes them.
+    const auto spent = static_cast<int32_t>(static_cast<uint32_t>(EngineClock().nowMs()) -
+                                            static_cast<uint32_t>(start));
+    if (spent >= kDiscardLimitMs || RunCutShort()) break;
   }
   CloseSentence();
 }
@@ -173,17 +179,22 @@ int TimerExpired() {
 
 namespace {
 
-// Polls `poll` until it completes something (1) or `ms` have passed (0).
+// Polls `poll` until it completes something (1), or `ms` have passed or the
+// run is cut short (0).
 int WaitFor(int ms, int (*poll)()) {
   StartTimer(ms);
-  if (TimerExpired()) return 0;
+  if (TimerExpired() || RunCutShort()) return 0;
   for (;;) {
     if (poll()) return 1;
-    if (TimerExpired()) return 0;
+    if (TimerExpired() || RunCutShort()) return 0;
   }
 }
 
 }  // namespace
+
+bool RunCutShort() {
+  return RunAborted() || SerialPort::lineGone();
+}
 
 int WaitForReply(int ms) {
   return WaitFor(ms, PollReply);
@@ -195,7 +206,7 @@ int WaitForSentence(int ms) {
 
 void Delay(int ms) {
   StartTimer(ms);
-  while (!TimerExpired()) EngineClock().idle();
+  while (!TimerExpired() && !RunAborted()) EngineClock().idle();
 }
 
 const char* SentenceTextForTesting() {

@@ -37,8 +37,10 @@ void ResetReplyReader();
 int PollSentence();
 
 // Discards pending input (99-byte reads until one brings nothing), then closes
-// and empties the sentence.
+// and empties the sentence. A line that keeps sending is read for at most
+// kDiscardLimitMs before the reader is reset all the same.
 void ResetSentenceReader();
+constexpr int kDiscardLimitMs = 1000;
 
 // The token of the last reply ("RX", "OK", "BR", "PC", "PF"; "FT" and its text
 // while free text is collected), at most 200 characters.
@@ -52,11 +54,18 @@ void StartTimer(int ms);
 // 1 once more than the armed time has passed since StartTimer, else 0.
 int TimerExpired();
 
-// 1 if a reply completes before `ms` milliseconds have passed, else 0.
+// Whether waiting can no longer help: the run was aborted (progress.h) or the
+// port's line has gone away.
+bool RunCutShort();
+
+// 1 if a reply completes before `ms` milliseconds have passed, else 0; 0 at
+// once when the run is cut short.
 int WaitForReply(int ms);
-// 1 if a sentence completes before `ms` milliseconds have passed, else 0.
+// 1 if a sentence completes before `ms` milliseconds have passed, else 0; 0
+// at once when the run is cut short.
 int WaitForSentence(int ms);
-// Returns once `ms` milliseconds have passed; reads nothing.
+// Returns once `ms` milliseconds have passed, or at once when the run is
+// aborted; reads nothing.
 void Delay(int ms);
 
 // Puts both readers and the timer back to their state at process start, so

@@ -41,6 +41,7 @@ bool Synchronise() {
   for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
     SerialPort::writeText(kSyncString);
     if (WaitForReply(kSyncTimeoutMs) && std::strcmp(ReplyText(), "RX") == 0) return true;
+    if (RunCutShort()) return false;
   }
   return false;
 }
@@ -92,7 +93,20 @@ uint32_t SendBlocks(uint32_t address, const ImageSet::Slot& image, uint32_t star
   return a;
 }
 
+// The bytes a request asks for at the most (its last block may fall short).
+uint64_t RequestedBytes(uint32_t start, uint32_t end) {
+  return end > start ? uint64_t{end} - start + 1 : 0;
+}
+
 }  // namespace
+
+uint64_t MaxRequestedBytes(int32_t length) {
+  return kResendFactor * static_cast<uint64_t>(length > 0 ? length : 0) + kResendSlack;
+}
+
+uint64_t MaxRequests(int32_t length) {
+  return MaxRequestedBytes(length) / kBytesPerRequestFloor;
+}
 
 int FindMarker(const uint8_t* image, const char* pattern, int first, int last) {
   const int length = static_cast<int>(std::strlen(pattern));
@@ -109,13 +123,20 @@ uint32_t ImageCrc(const uint8_t* first, const uint8_t* last) {
 }
 
 int TransferImages() {
+  int* const outcomes = g_lastRun.outcomes;
+  std::fill(outcomes, outcomes + kSlotCount, kNotWritten);
+  g_lastRun.complete = false;
   if (!Synchronise()) {
+    if (SerialPort::lineGone()) {
+      Print("\nDevice no response!\n");
+      return 0;
+    }
+    if (RunAborted()) return 0;
     SerialPort::writeText("ABORT");
     Delay(100);
     return 0;
   }
 
-  int outcomes[kSlotCount] = {};
   int result = 1;
   uint32_t total = 0;
   for (const auto& image : g_imageSet.slot) total += static_cast<uint32_t>(image.length);
@@ -132,9 +153,14 @@ int TransferImages() {
     WriteHeader(address, image);
 
     result = 1;
+    bool aborted = false;
+    uint64_t askedBytes = 0, requests = 0;
     for (;;) {
       if (!WaitForReply(kReplyTimeoutMs)) {
-        if (slot == 0) {  // Boot: silence means the boot area is write-protected
+        if (RunAborted()) {
+          aborted = true;
+        } else if (slot == 0 && !SerialPort::lineGone()) {
+          // Boot: silence on a live line means the boot area is write-protected.
           PrintAddress(lastByte);
           outcomes[slot] = kWriteProtected;
           result = 2;
@@ -150,7 +176,10 @@ int TransferImages() {
         const uint32_t start = RequestStart();
         const uint32_t end = RequestEnd();
         PrintAddress(start);
-        if (!RequestIsSane(address, image.length, start, end)) {
+        askedBytes += RequestedBytes(start, end);
+        if (!RequestIsSane(address, image.length, start, end) ||
+            askedBytes > MaxRequestedBytes(image.length) ||
+            ++requests > MaxRequests(image.length)) {
           Print("\nWrong message!");
           result = 0;
           break;
@@ -172,11 +201,13 @@ int TransferImages() {
       }
       break;
     }
+    if (aborted) break;
     bytesDone += static_cast<uint32_t>(image.length);
     if (result == 0 || result == 3) break;
   }
 
   if (result == 2 && slot == kSlotCount) {
+    g_lastRun.complete = true;
     PrintRunReport(outcomes);
     SerialPort::writeText("EX");
     SerialPort::writeText("ABORT");

@@ -26,11 +26,27 @@ constexpr uint32_t kAppAddress = 0x00010000;
 constexpr int kAppCrcStart = 512;
 
 // Writes every present image of g_imageSet. Results: 0 no loader answered the
-// sync, no answer to an image other than Boot, or a wrong reply; 1 the sync
-// succeeded but the run was stopped before any image (or none is present);
-// 2 every image handled (with the run report and closing frames when all
-// slots were passed); 3 the loader reported an image failed.
+// sync, no answer to an image other than Boot, a wrong reply, or the line
+// gone; 1 the sync succeeded but the run was stopped before any image (or none
+// is present); 2 every image handled (with the run report and closing frames
+// when all slots were passed); 3 the loader reported an image failed.
+//
+// A line that goes away ends the run at once with "\nDevice no response!\n"
+// (for Boot too: only silence on a live line means write protection). An
+// abort (progress.h) ends it at once, printing nothing more; the outcomes so
+// far are in g_lastRun.
 int TransferImages();
+
+// The work one image may cost. A loader may ask again for blocks it lost, but
+// one that asks for more than MaxRequestedBytes(length) bytes in all (the
+// image 8 times over plus 64 KiB), or sends more than MaxRequests(length)
+// requests (one for every 16 of those bytes), is taken to ask forever, and
+// the run ends with "\nWrong message!".
+constexpr uint64_t kResendFactor = 8;
+constexpr uint64_t kResendSlack = 64 * 1024;
+constexpr uint64_t kBytesPerRequestFloor = 16;
+uint64_t MaxRequestedBytes(int32_t length);
+uint64_t MaxRequests(int32_t length);
 
 // The offset of the first occurrence of `pattern` lying wholly within image
 // offsets `first` to `last` (inclusive); 0 when there is none or first > last.

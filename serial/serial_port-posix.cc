@@ -12,6 +12,14 @@
 // rest of their millisecond; writes wait in poll() for room, and give up once
 // the device has taken nothing for two seconds, so a dead line cannot hang the
 // programmer.
+//
+// A line whose device reports an error or a hang-up, or that takes nothing
+// for those two seconds, is going: from then on writes fail at once, so that
+// the programmer does not wait out each write, and once a read finds nothing
+// more to take (what arrived before still counts), it has gone (gone()).
+//
+// The settings the device had before the open are put back when the link is
+// closed, and by RestoreSavedTerminals() when a signal ends the process.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -25,6 +33,7 @@
 #include <thread>
 
 #include "serial/port_names.h"
+#include "serial/saved_terminals-posix.h"
 #include "serial/serial_port.h"
 #include "serial/termios_speed-posix.h"
 
@@ -72,13 +81,22 @@ int PollMs(SteadyClock::time_point deadline) {
 
 class PosixSerialLink : public SerialLink {
  public:
-  explicit PosixSerialLink(int fd) : fd_(fd) {}
+  // Takes `fd`, whose settings before the open were `original`.
+  PosixSerialLink(int fd, const termios& original)
+      : fd_(fd), original_(original), savedSlot_(RememberTerminal(fd, original)) {}
 
   ~PosixSerialLink() override {
+    // What was written goes out at the speed it was written at before the
+    // device gets its own settings back; a gone line has nothing to send.
+    if (!gone_) ::tcdrain(fd_);
+    ::tcsetattr(fd_, TCSANOW, &original_);
+    ForgetTerminal(savedSlot_);
     ::ioctl(fd_, TIOCNXCL);
     ::flock(fd_, LOCK_UN);
     ::close(fd_);
   }
+
+  bool gone() const override { return gone_; }
 
   void setBaudRate(uint32_t baud) override {
     speed_t speed;
@@ -93,6 +111,7 @@ class PosixSerialLink : public SerialLink {
   void drain() override { ::tcdrain(fd_); }
 
   bool write(const void* data, size_t count) override {
+    if (writeFailed_) return false;
     const uint8_t* next = static_cast<const uint8_t*>(data);
     size_t left = count;
     auto lastProgress = SteadyClock::now();
@@ -105,12 +124,12 @@ class PosixSerialLink : public SerialLink {
         continue;
       }
       if (written < 0 && errno == EINTR) continue;
-      if (written == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+      if (written == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return goneNow();
       const int waitMs = PollMs(lastProgress + kWriteStall);
-      if (waitMs == 0) return false;
+      if (waitMs == 0) return goneNow();  // took nothing for two seconds
       pollfd p = {fd_, POLLOUT, 0};
-      if (::poll(&p, 1, waitMs) < 0 && errno != EINTR) return false;
-      if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+      if (::poll(&p, 1, waitMs) < 0 && errno != EINTR) return goneNow();
+      if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return goneNow();
     }
     return true;
   }
@@ -129,6 +148,7 @@ class PosixSerialLink : public SerialLink {
       // With VMIN = VTIME = 0 an empty queue reads as 0 bytes, or as EAGAIN;
       // any other error (EIO once the device has gone) ends the read.
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return failed(deadline, got);
+      if (writeFailed_ && got == 0) return failed(deadline, got);
       const int waitMs = PollMs(deadline);
       if (waitMs == 0) break;
       pollfd p = {fd_, POLLIN, 0};
@@ -146,13 +166,26 @@ class PosixSerialLink : public SerialLink {
 
  private:
   // A read that cannot go on still keeps its millisecond, so that callers'
-  // polling loops do not spin on a device that has gone.
-  static size_t failed(SteadyClock::time_point deadline, size_t got) {
+  // polling loops do not spin on a device that has gone. Once it brings
+  // nothing more, the line has gone.
+  size_t failed(SteadyClock::time_point deadline, size_t got) {
+    if (got == 0) gone_ = true;
     std::this_thread::sleep_until(deadline);
     return got;
   }
 
+  // A write failed or stalled: every later one fails at once, and the line
+  // has gone as soon as a read finds nothing more to take.
+  bool goneNow() {
+    writeFailed_ = true;
+    return false;
+  }
+
   const int fd_;
+  const termios original_;
+  const int savedSlot_;
+  bool writeFailed_ = false;
+  bool gone_ = false;
 };
 
 // `path` as the user knows it: with the port name they gave when it differs.
@@ -225,7 +258,7 @@ class PosixPortOpener : public PortOpener {
     }
     // From here on the link owns the descriptor and its destructor undoes
     // the lock and the exclusive mode.
-    auto link = std::make_unique<PosixSerialLink>(fd);
+    auto link = std::make_unique<PosixSerialLink>(fd, t);
     MakeRaw8N1(&t, speed);
     termios applied;
     if (::tcsetattr(fd, TCSANOW, &t) != 0 || ::tcgetattr(fd, &applied) != 0 ||

@@ -49,6 +49,10 @@ size_t SerialPort::read(void* buffer, size_t count) {
   return g_port ? g_port->read(buffer, count) : 0;
 }
 
+bool SerialPort::lineGone() {
+  return g_port && g_port->gone();
+}
+
 void SerialPort::close() {
   g_port.reset();
 }

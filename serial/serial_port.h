@@ -37,6 +37,12 @@ class SerialLink {
   // A failed read (the device went away) also returns 0, and also takes about
   // 1 ms, so that polling loops never spin.
   virtual size_t read(void* buffer, size_t count) = 0;
+
+  // Whether the line has gone away and nothing more will arrive: the device
+  // reported that it was removed or hung up, or a write made no progress for
+  // two seconds, and a read since found nothing left to take. Once a write
+  // has failed so, later writes fail at once. A line that has gone stays gone.
+  virtual bool gone() const { return false; }
 };
 
 // Hands out open links by port name. Abstract so tests can replace the
@@ -78,6 +84,8 @@ class SerialPort {
   // Four bytes, most significant first: 258 sends 00 00 01 02.
   static bool writeU32BE(uint32_t value);
   static size_t read(void* buffer, size_t count);
+  // Whether the installed port's line has gone away (false with none).
+  static bool lineGone();
 
   // Closes and releases the shared port.
   static void close();

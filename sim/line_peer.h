@@ -26,6 +26,11 @@ class LinePeer {
   // programmer's end by `nowMs`, as read at the programmer's `baud`. Returns
   // how many were placed in `buffer`; 0 when none has arrived.
   virtual size_t transmit(int64_t nowMs, uint32_t baud, uint8_t* buffer, size_t count) = 0;
+
+  // Whether the line has gone away (the receiver was unplugged) and nothing
+  // more is on its way to the programmer: its writes then fail, and once it
+  // has read what already arrived, the device is gone.
+  virtual bool goneForGood() const { return false; }
 };
 
 #endif  // VELMORA_SIM_LINE_PEER_H_

@@ -198,6 +198,8 @@ class ReceiverModel : public LinePeer {
   std::vector<uint32_t> baudSwitches() const { return baudSwitches_; }
   // The line went away (Faults::lineGone).
   bool lineGone() const { return lineGone_; }
+  // ... and the last bytes sent before it went have reached the programmer.
+  bool goneForGood() const override { return lineGone_ && outHead_ == outQueue_.size(); }
 
   // Restarts the receiver as a power cycle does: the normal firmware runs at
   // its own rate (sentences from the next call on, when they are on), the

@@ -24,13 +24,17 @@ void VirtualLine::drain() {
 bool VirtualLine::write(const void* data, size_t count) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   log_.push_back({LineEvent::kWrite, clock_.nowMs(), baud_, {bytes, bytes + count}});
+  if (peer_.goneForGood()) return false;
   peer_.receive(clock_.nowMs(), baud_, bytes, count);
   return true;
 }
 
 size_t VirtualLine::read(void* buffer, size_t count) {
   size_t got = peer_.transmit(clock_.nowMs(), baud_, static_cast<uint8_t*>(buffer), count);
-  if (got == 0) clock_.advance(1);
+  if (got == 0) {
+    clock_.advance(1);
+    if (peer_.goneForGood()) gone_ = true;
+  }
   return got;
 }
 

@@ -5,7 +5,9 @@
 // reads come from it, and a read that finds nothing lets one virtual
 // millisecond pass, as a real read waits out its 1 ms time-out. So an 8000 ms
 // time-out costs no wall time and is exact to the millisecond. Every call the
-// engine makes on the line is logged with its virtual time.
+// engine makes on the line is logged with its virtual time. A peer whose line
+// has gone (LinePeer::goneForGood) fails the writes, and the line reports gone
+// once the peer's last bytes have been read.
 //
 // Threads: one test thread.
 #ifndef VELMORA_TESTS_VIRTUAL_LINE_H_
@@ -48,12 +50,15 @@ class VirtualLine : public SerialLink {
   void drain() override;
   bool write(const void* data, size_t count) override;
   size_t read(void* buffer, size_t count) override;
+  // Gone once the peer's line has gone and a read found nothing left.
+  bool gone() const override { return gone_; }
 
  private:
   VirtualClock& clock_;
   LinePeer& peer_;
   uint32_t baud_;
   std::vector<LineEvent>& log_;
+  bool gone_ = false;
 };
 
 // Opens VirtualLines onto one peer. Installed with SerialPort::setOpener and
