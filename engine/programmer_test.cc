@@ -3,7 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <cstdio>
+#include <ostream>
+
+#include "engine/progress.h"
 #include "engine/reply_reader.h"
+#include "sim/receiver_model.h"
 #include "tests/engine_fixture.h"
 
 namespace {
@@ -204,6 +210,122 @@ TEST_F(ProgrammerTest, ASecondRunStartsWithEverySlotEmpty) {
   VirtualPortOpener own(again);
   EXPECT_EQ(Run({"-baud", "4800"}), 1);
   EXPECT_EQ(again.received(), kSync);  // no header: the earlier App is gone
+}
+
+}  // namespace
+
+namespace {
+
+// Forwards everything to the receiver and sets the abort flag once the
+// programmer has written `after` bytes, as a Ctrl-C at that moment would.
+class AbortingPeer : public LinePeer {
+ public:
+  AbortingPeer(LinePeer& receiver, size_t after, std::atomic<int>& flag)
+      : receiver_(receiver), after_(after), flag_(flag) {}
+  void receive(int64_t nowMs, uint32_t baud, const uint8_t* data, size_t count) override {
+    receiver_.receive(nowMs, baud, data, count);
+    written_ += count;
+    if (written_ >= after_ && flag_.exchange(1) == 0) abortedAtMs = nowMs;
+  }
+  size_t transmit(int64_t nowMs, uint32_t baud, uint8_t* buffer, size_t count) override {
+    return receiver_.transmit(nowMs, baud, buffer, count);
+  }
+  int64_t abortedAtMs = -1;
+
+ private:
+  LinePeer& receiver_;
+  size_t after_;
+  std::atomic<int>& flag_;
+  size_t written_ = 0;
+};
+
+// An abort (the console's Ctrl-C) ends the run at once wherever it comes:
+// nothing more is written or printed, the port is closed, the images are
+// released, and the run record names what was written.
+struct AbortCase {
+  const char* name;
+  bool silent;        // nothing answers (else the loader runs at 115200)
+  size_t abortAfter;  // abort once this many bytes have been written
+  size_t written;     // bytes written in all
+  std::string out;    // after the banner
+  int result;
+  const char* images;  // DescribeImagesWritten()
+};
+
+void PrintTo(const AbortCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+std::string AddressUpdate(uint32_t address) {
+  char text[24];
+  std::snprintf(text, sizeof text, "\b\b\b\b\b\b\b\b%08X", address);
+  return text;
+}
+
+// Almanac (1000 bytes, one request) and App (2048 bytes: one request of 8
+// blocks, 264 bytes each on the line).
+const std::string kIsp = "ISP mode 115200 bps\nAddr : 0x00008000";
+const size_t kSyncs = 6 * 10, kSyncAndHeader = 10 + 19, kAlmanac = 1000 + 4 * 8;
+const AbortCase kAbortCases[] = {
+    // During detection: the third sync string is the last thing sent.
+    {"DuringDetection", true, 30, 30, "", 0, "written: none; not written: ALMANAC, APP CODE"},
+    // Inside App's request: its third block is not sent.
+    {"InsideARequest", false, kSyncs + kSyncAndHeader + kAlmanac + 19 + 2 * 264,
+     kSyncs + kSyncAndHeader + kAlmanac + 19 + 2 * 264,
+     kIsp + AddressUpdate(0x8000) + AddressUpdate(0x8000 + 999) + AddressUpdate(0x10000), 1,
+     "written: ALMANAC; not written: APP CODE"},
+    // Right after App's header: Almanac was confirmed, App waits for nothing.
+    {"BetweenImages", false, kSyncs + kSyncAndHeader + kAlmanac + 19,
+     kSyncs + kSyncAndHeader + kAlmanac + 19,
+     kIsp + AddressUpdate(0x8000) + AddressUpdate(0x8000 + 999), 1,
+     "written: ALMANAC; not written: APP CODE"},
+};
+
+class AbortTest : public ProgrammerTest, public ::testing::WithParamInterface<AbortCase> {};
+
+TEST_P(AbortTest, EndsTheRunAtOnce) {
+  const AbortCase& c = GetParam();
+  ReceiverConfig config;
+  config.startInLoader = !c.silent;
+  config.emitSentences = false;
+  ReceiverModel model(config);
+  std::atomic<int> abortFlag{0};
+  g_pAbortFlag = &abortFlag;
+  AbortingPeer aborting(model, c.abortAfter, abortFlag);
+  VirtualPortOpener own(aborting);
+
+  const int result = Run({"-almanac", WriteFile("almanac.bin", std::string(1000, 'a')), "-app",
+                          WriteFile("app.bin", std::string(2048, 'b'))});
+  EXPECT_EQ(result, c.result);
+  EXPECT_EQ(console.out, kBanner + c.out);
+  EXPECT_TRUE(g_lastRun.aborted);
+  EXPECT_EQ(DescribeImagesWritten(), c.images);
+  EXPECT_EQ(own.written().size(), c.written);
+  // Ended within the millisecond of the abort, the port closed last.
+  ASSERT_FALSE(own.log.empty());
+  EXPECT_EQ(own.log.back().kind, LineEvent::kClose);
+  EXPECT_LE(own.log.back().timeMs - aborting.abortedAtMs, 1);
+  EXPECT_FALSE(AnySlotPresent());
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, AbortTest, ::testing::ValuesIn(kAbortCases),
+                         [](const ::testing::TestParamInfo<AbortCase>& p) {
+                           return std::string(p.param.name);
+                         });
+
+// What is no image file: devices, a FIFO without a writer (which must not
+// hang the run), a file whose length says nothing of its contents. None is
+// sent, and the run ends at once.
+TEST_F(ProgrammerTest, OnlyARegularFileReadWholeIsAnImage) {
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string path : {"/dev/zero", "/dev/urandom", "/proc/self/status", fifo.c_str()}) {
+    console.out.clear();
+    EXPECT_EQ(Run({"-app", path}), 0) << path;
+    EXPECT_EQ(console.out, kBanner + "File \"" + path + "\" can not be read!\n" + kTail);
+    EXPECT_TRUE(line.openedNames.empty());
+    EXPECT_FALSE(AnySlotPresent());
+  }
 }
 
 }  // namespace

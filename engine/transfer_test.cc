@@ -329,3 +329,77 @@ TEST_F(TransferTest, RequestsOutsideTheImageNeverReadPastItsBuffer) {
 }
 
 }  // namespace
+
+namespace {
+
+// A loader that never stops asking: "RX" to the sync, then, once the header
+// has come, a new block request whenever the programmer is listening.
+class ForeverAsking : public LinePeer {
+ public:
+  ForeverAsking(uint32_t start, uint32_t end) : request_(Request(start, end)) {}
+  void receive(int64_t, uint32_t, const uint8_t* data, size_t count) override {
+    received_.append(reinterpret_cast<const char*>(data), count);
+    if (received_.size() >= 10 && !synced_) {
+      synced_ = true;
+      out_ = "RX";
+    }
+  }
+  size_t transmit(int64_t, uint32_t, uint8_t* buffer, size_t count) override {
+    if (out_.empty() && received_.size() >= 10 + 19) {
+      out_ = request_;
+      ++requests;
+    }
+    const size_t n = std::min(count, out_.size());
+    std::copy(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(n), buffer);
+    out_.erase(0, n);
+    return n;
+  }
+  int requests = 0;
+
+ private:
+  std::string request_, received_, out_;
+  bool synced_ = false;
+};
+
+// However the loader keeps asking, the image costs at most 8 times its
+// length plus 64 KiB, in at most one request per 16 of those bytes; then the
+// run ends as a wrong message.
+TEST(TransferBoundTest, ALoaderThatAsksForeverIsCutOff) {
+  EXPECT_EQ(MaxRequestedBytes(1000), 8 * 1000 + 65536u);
+  EXPECT_EQ(MaxRequests(1000), (8 * 1000 + 65536u) / 16);
+  struct Case {
+    const char* name;
+    uint32_t start, end;
+    int requests;       // the requests the loader got to send
+    size_t blockBytes;  // block bytes (frames included) sent in all
+  };
+  const int answered = static_cast<int>(MaxRequestedBytes(1000) / 1000);  // whole images
+  const Case cases[] = {
+      {"the whole image again and again", 0x10000, 0x103E7, answered + 1,
+       static_cast<size_t>(answered) * (1000 + 4 * 8)},
+      {"start above end", 0x10010, 0x10000, static_cast<int>(MaxRequests(1000)) + 1, 0},
+      {"start equal to end", 0x10010, 0x10010, static_cast<int>(MaxRequests(1000)) + 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClearReadersForTesting();
+    CapturedConsole console;
+    SetEngineConsole(&console);
+    ForeverAsking loader(c.start, c.end);
+    VirtualPortOpener line(loader);
+    SerialPort::install(SerialPort::open("COM1", 115200));
+    g_imageSet.slot[2].data.reset(new uint8_t[1000]());
+    g_imageSet.slot[2].length = 1000;
+
+    EXPECT_EQ(TransferImages(), 0);
+    EXPECT_EQ(loader.requests, c.requests);
+    EXPECT_EQ(line.written().size(), 10 + 19 + c.blockBytes);
+    const std::string wrong = "\nWrong message!";
+    ASSERT_GE(console.out.size(), wrong.size());
+    EXPECT_EQ(console.out.substr(console.out.size() - wrong.size()), wrong);
+    SetEngineConsole(nullptr);
+    g_imageSet.release();
+  }
+}
+
+}  // namespace

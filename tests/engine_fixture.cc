@@ -82,6 +82,7 @@ EngineTest::EngineTest() {
   g_programmingBaud = 115200;
   g_imageSet.release();
   g_pRunFlag = nullptr;
+  g_pAbortFlag = nullptr;
   g_hProgressWnd = nullptr;
   SetEngineConsole(&console);
   char pattern[] = "/tmp/velmora-test-XXXXXX";
@@ -92,6 +93,7 @@ EngineTest::~EngineTest() {
   SerialPort::close();
   g_imageSet.release();
   g_pRunFlag = nullptr;
+  g_pAbortFlag = nullptr;
   g_hProgressWnd = nullptr;
   SetEngineConsole(nullptr);
   std::error_code ignored;
