@@ -139,6 +139,29 @@ TEST_F(PtyTest, OpenSetsRaw8N1AndBaudChangesKeepIt) {
   EXPECT_EQ(cfgetospeed(&t), B9600);
 }
 
+// Closing puts the device back as it was found, whatever the link did to it.
+TEST_F(PtyTest, CloseRestoresTheSettingsTheDeviceHadBefore) {
+  termios before = MasterView();
+  cfsetispeed(&before, B1200);
+  cfsetospeed(&before, B1200);
+  before.c_lflag |= ICANON | ECHO | ISIG;
+  before.c_cflag |= HUPCL;
+  before.c_cc[VMIN] = 1;
+  ASSERT_EQ(tcsetattr(master_, TCSANOW, &before), 0);
+  before = MasterView();
+  auto link = Open(slave_, 115200);
+  ASSERT_TRUE(link);
+  link->setBaudRate(230400);
+  link.reset();
+  const termios after = MasterView();
+  EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
+}
+
 TEST_F(PtyTest, EachWriteArrivesByteExact) {
   char pattern[] = "/tmp/velmora-serial-XXXXXX";
   const std::string dir = mkdtemp(pattern);
@@ -180,11 +203,21 @@ TEST_F(PtyTest, WriteGivesUpOnALineThatTakesNothing) {
   auto link = Open(slave_);
   ASSERT_TRUE(link);
   const Bytes data(1 << 20);  // far more than the pair buffers; nobody reads
-  const auto start = SteadyClock::now();
+  auto start = SteadyClock::now();
   EXPECT_FALSE(link->write(data.data(), data.size()));
   const double ms = ElapsedMs(start);
   EXPECT_GT(ms, 1000);
   EXPECT_LT(ms, 10000);
+
+  // The line is taken as gone: the next writes fail without waiting again,
+  // and once a read finds nothing, the link says so.
+  start = SteadyClock::now();
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(link->write(data.data(), 1));
+  EXPECT_LT(ElapsedMs(start), 500);
+  EXPECT_FALSE(link->gone());
+  uint8_t byte;
+  EXPECT_EQ(link->read(&byte, 1), 0u);
+  EXPECT_TRUE(link->gone());
 }
 
 TEST_F(PtyTest, ReadReturnsWhatArrivedUnprocessed) {
@@ -234,6 +267,7 @@ TEST_F(PtyTest, GoneDeviceReadsNothingWithoutSpinning) {
   EXPECT_GE(ms, 40);
   EXPECT_LT(ms, 2000);
   EXPECT_LT(CpuMs() - cpuStart, ms / 2) << "the reads spin";
+  EXPECT_TRUE(link->gone());
   EXPECT_FALSE(link->write("x", 1));
 }
 
