@@ -5,7 +5,7 @@
 #include "tests/spawn.h"
 
 pid_t SpawnProgram(const std::string& path, const std::vector<std::string>& args, int outFd,
-                   int errFd) {
+                   int errFd, int inFd) {
   std::vector<std::string> words = {path};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -13,7 +13,7 @@ pid_t SpawnProgram(const std::string& path, const std::vector<std::string>& args
   argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
+    const int in = inFd >= 0 ? inFd : open("/dev/null", O_RDONLY);
     dup2(in, 0);
     dup2(outFd, 1);
     dup2(errFd, 2);

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-// Starts the program at `path` with `args`, standard input from /dev/null,
-// standard output to `outFd` and standard error to `errFd`. Returns its
-// process id, or -1 when it could not be started; a program that cannot be
-// executed exits with 127.
+// Starts the program at `path` with `args`, standard input from `inFd`
+// (/dev/null when -1), standard output to `outFd` and standard error to
+// `errFd`. Returns its process id, or -1 when it could not be started; a
+// program that cannot be executed exits with 127.
 pid_t SpawnProgram(const std::string& path, const std::vector<std::string>& args, int outFd,
-                   int errFd);
+                   int errFd, int inFd = -1);
 
 // The exit status in a wait status, or 128 + the signal that ended the program.
 int ExitStatusOf(int rawStatus);

@@ -42,25 +42,34 @@ void Drain(int fd, std::string& into) {
 }  // namespace
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         int timeoutMs) {
+                         int timeoutMs, const RunOptions& options) {
   int out[2], err[2];
   EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
   EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-  const pid_t pid = SpawnProgram(Bin(program), args, out[1], err[1]);
+  const pid_t pid = SpawnProgram(Bin(program), args, out[1], err[1], options.inFd);
   close(out[1]);
   close(err[1]);
   ProgramResult result;
   const int64_t deadline = NowMs() + timeoutMs;
+  int64_t signalAt = -1, signalledAt = -1;
   bool outOpen = true, errOpen = true;
   while (outOpen || errOpen) {
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    if (options.signal != 0 && signalledAt < 0) {
+      if (signalAt < 0 && result.out.find(options.signalAfter) != std::string::npos)
+        signalAt = NowMs() + options.signalDelayMs;
+      if (signalAt >= 0 && NowMs() >= signalAt) {
+        kill(pid, options.signal);
+        signalledAt = NowMs();
+      }
+    }
+    pollfd fds[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
     const int left = static_cast<int>(deadline - NowMs());
     if (left <= 0) {
       kill(pid, SIGKILL);
       ADD_FAILURE() << program << " did not end within " << timeoutMs << " ms";
       break;
     }
-    poll(fds, 2, left);
+    poll(fds, 2, std::min(left, 10));
     char buf[4096];
     for (int i = 0; i < 2; ++i) {
       bool& open = i == 0 ? outOpen : errOpen;
@@ -71,11 +80,17 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
       else
         (i == 0 ? result.out : result.err).append(buf, n);
     }
+    if (outOpen && options.closeOutputAfter > 0 && result.out.size() >= options.closeOutputAfter) {
+      close(out[0]);  // the program's next print meets a closed pipe
+      out[0] = -1;
+      outOpen = false;
+    }
   }
-  close(out[0]);
+  if (out[0] >= 0) close(out[0]);
   close(err[0]);
   int raw = 0;
   waitpid(pid, &raw, 0);
+  if (signalledAt >= 0) result.afterSignalMs = NowMs() - signalledAt;
   result.status = ExitStatusOf(raw);
   return result;
 }
@@ -164,8 +179,8 @@ std::string SimTest::ReadFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-ProgramResult SimTest::Fwp(const std::vector<std::string>& args) {
-  ProgramResult r = RunProgram("fwp", args);
+ProgramResult SimTest::Fwp(const std::vector<std::string>& args, const RunOptions& options) {
+  ProgramResult r = RunProgram("fwp", args, 120000, options);
   static const std::regex time("Programming time : [0-9]+\\.[0-9][0-9] secs");
   r.out = std::regex_replace(r.out, time, "Programming time : T secs");
   return r;

@@ -18,12 +18,22 @@
 struct ProgramResult {
   int status = -1;  // exit status, or 128 + signal
   std::string out, err;
+  int64_t afterSignalMs = -1;  // from the signal (RunOptions) to the exit
+};
+
+// What else happens while a program runs.
+struct RunOptions {
+  int signal = 0;               // sent once...
+  std::string signalAfter;      // ...standard output holds this text (empty: at once)...
+  int signalDelayMs = 0;        // ...and this much later
+  size_t closeOutputAfter = 0;  // stop reading standard output after this many bytes
+  int inFd = -1;                // standard input (/dev/null when -1)
 };
 
 // Runs `program` (a file in the build's bin folder) with `args`, standard
 // input from /dev/null, and waits for it (killing it after `timeoutMs`).
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         int timeoutMs = 120000);
+                         int timeoutMs = 120000, const RunOptions& options = {});
 
 class SimProcess {
  public:
@@ -55,12 +65,11 @@ class SimTest : public ::testing::Test {
   std::string WriteFile(const std::string& name, const std::string& bytes);
   std::string ReadFile(const std::string& path);
   // fwp with `args`; its output with the programming time's digits as "T".
-  ProgramResult Fwp(const std::vector<std::string>& args);
+  ProgramResult Fwp(const std::vector<std::string>& args, const RunOptions& options = {});
 
   std::string dir;       // the test's scratch directory
   std::string flashOut;  // where the simulator dumps its flash
 };
-
 
 // A flash of 2 MiB, erased except for `images` (address, bytes).
 std::string ExpectedFlash(const std::vector<std::pair<uint32_t, std::string>>& images);
