@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <utility>
+
 #include "engine/programmer.h"
 #include "engine/reply_reader.h"
 #include "tests/engine_fixture.h"
@@ -82,6 +85,17 @@ TEST(FindMarkerTest, FindsTheFirstWholeOccurrenceWithinTheRange) {
   EXPECT_EQ(FindMarker(p, "QVRX", 0, 22), 0);  // would end past the last offset
   EXPECT_EQ(FindMarker(p, "QVRX", 0, 23), 20);
   EXPECT_EQ(FindMarker(p, "QVRX", 30, 29), 0);
+}
+
+TEST(FindMarkerTest, RangesThatEndNearTheLargestOffsetReadNothing) {
+  // No four-byte window fits between these offsets, so nothing is read: the
+  // small buffer stands in for an image of the largest length.
+  const uint8_t image[4] = {'Q', 'V', 'R', 'X'};
+  const int top = std::numeric_limits<int32_t>::max();
+  for (auto [first, last] : {std::pair{top - 3, top - 1}, {top - 2, top}, {top, top}}) {
+    SCOPED_TRACE(first);
+    EXPECT_EQ(FindMarker(image, "QVRX", first, last), 0);
+  }
 }
 
 TEST_F(TransferTest, HeaderCarriesMarkerAddressAndCrcFromTheAppsOffset512) {
