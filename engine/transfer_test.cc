@@ -188,8 +188,12 @@ TEST_F(TransferTest, CompleteRunWritesSlotsInOrderThenReportsAndCloses) {
   g_startTime = now() - 1234;
   EXPECT_EQ(TransferImages(), 2);
   EXPECT_EQ(peer.stepsDone(), 5u);
-  const std::string w = Written();
-  EXPECT_EQ(w.substr(w.size() - 7), "EXABORT");
+  // Two closing writes, then 10 ms for the loader before the port may close.
+  const auto writes = line.writes();
+  ASSERT_GE(writes.size(), 2u);
+  EXPECT_EQ(std::string(writes.end()[-2].begin(), writes.end()[-2].end()), "EX");
+  EXPECT_EQ(std::string(writes.back().begin(), writes.back().end()), "ABORT");
+  EXPECT_EQ(now() - line.log.back().timeMs, 11);
   EXPECT_EQ(console.out,
             "\b\b\b\b\b\b\b\b00000000\b\b\b\b\b\b\b\b0000012B"
             "\b\b\b\b\b\b\b\b00010000\b\b\b\b\b\b\b\b00010257"
