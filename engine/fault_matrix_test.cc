@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -314,6 +315,18 @@ const Case kCases[] = {
      kSync},
     {"Between1Pf", "between:pf:1", false, &kThree, 3, kBanner + kIsp + kA + kFailed, {1}, kSync},
 };
+
+// One line for the test's listing: the fault, where the receiver starts, the
+// images and what the case expects (the console text is left out).
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << (*c.fault ? c.fault : "no fault")
+      << (c.firmware ? ", firmware at 9600" : ", loader at 115200") << ", images";
+  for (const Image& image : *c.images) *os << ' ' << kOptions[image.slot] << ' ' << image.length;
+  *os << ", result " << c.result << ", confirmed";
+  if (c.written.empty()) *os << " none";
+  for (int slot : c.written) *os << ' ' << kOptions[slot];
+  *os << ", longest quiet " << c.quietMs << " ms";
+}
 
 class FaultMatrix : public EngineTest, public ::testing::WithParamInterface<Case> {};
 

@@ -18,9 +18,10 @@ const char* const kOptions[kSlotCount] = {"-boot", "-almanac", "-app", "-usr", "
 
 class FullRunTest : public EngineTest {
  protected:
-  // Runs with `model` behind the port, images given per slot (empty: none).
+  // Runs with `model` behind the port, images given per slot (empty: none);
+  // the calls made on the line go to `log` when given.
   int RunOn(ReceiverModel& model, const std::string images[kSlotCount],
-            std::vector<std::string> extra = {}) {
+            std::vector<std::string> extra = {}, std::vector<LineEvent>* log = nullptr) {
     std::vector<std::string> words = std::move(extra);
     for (int slot = 0; slot < kSlotCount; ++slot) {
       if (images[slot].empty() && !present[slot]) continue;
@@ -28,7 +29,9 @@ class FullRunTest : public EngineTest {
       words.push_back(WriteFile(std::to_string(slot) + ".bin", images[slot]));
     }
     VirtualPortOpener own(model);
-    return Run(words);
+    const int result = Run(words);
+    if (log) *log = own.log;
+    return result;
   }
 
   // Image bytes at their write address in `flash`.
@@ -94,6 +97,32 @@ TEST_F(FullRunTest, EveryImageLengthLandsExactly) {
     ASSERT_EQ(model.images().size(), 1u);
     EXPECT_TRUE(model.images()[0].passed);
   }
+}
+
+TEST_F(FullRunTest, ASecondRunProgramsAtTheRateTheFirstLeft) {
+  ReceiverConfig loaderAt4800;
+  loaderAt4800.startInLoader = true;
+  loaderAt4800.loaderBaud = 4800;
+  ReceiverModel first(loaderAt4800);
+  std::string images[kSlotCount];
+  images[2] = SeededImage(700, 5);
+  EXPECT_EQ(RunOn(first, images), 2);
+  EXPECT_NE(console.out.find("ISP mode 4800 bps\n"), std::string::npos);
+
+  // No -baud: the port opens at 4800 and the firmware is switched to it.
+  ClearReadersForTesting();
+  console.out.clear();
+  ReceiverModel second;
+  std::vector<LineEvent> log;
+  EXPECT_EQ(RunOn(second, images, {}, &log), 2);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.front().kind, LineEvent::kOpen);
+  EXPECT_EQ(log.front().baud, 4800u);
+  EXPECT_EQ(second.baudSwitches(), std::vector<uint32_t>{4800});
+  const std::string head =
+      "Flash Programmer V1.0.3.2\nFound GPS 9600 bps\nISP mode 4800 bps\nAddr : 0x00010000";
+  EXPECT_EQ(console.out.substr(0, head.size()), head);
+  EXPECT_TRUE(FlashAt(second, 0x10000, 700) == images[2]);
 }
 
 TEST_F(FullRunTest, FailedImageAndSilentBootKeepTheirFlashErased) {

@@ -186,7 +186,11 @@ int EndRun(int result, bool portOpened) {
 }  // namespace
 
 void PrintRunReport(const int outcomes[kSlotCount]) {
-  const double seconds = (EngineClock().nowMs() - g_startTime) * 0.001;
+  // Taken modulo 2^32, as the wait timer takes it, so a clock that wraps
+  // during the run still gives the time the run took.
+  const uint32_t elapsedMs =
+      static_cast<uint32_t>(EngineClock().nowMs()) - static_cast<uint32_t>(g_startTime);
+  const double seconds = elapsedMs * 0.001;
   if (outcomes[0] == kWritten)
     Print("\nBOOT CODE OK!");
   else if (outcomes[0] == kWriteProtected)

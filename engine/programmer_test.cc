@@ -162,6 +162,25 @@ TEST_F(ProgrammerTest, ReadOnlyAndEmptyImagesLoadAndGoOut) {
   EXPECT_EQ(line.log.back().kind, LineEvent::kClose);
 }
 
+TEST_F(ProgrammerTest, ProgrammingTimeIsRightWhenTheClockWrapsDuringTheRun) {
+  const std::string boot = WriteFile("boot.bin", "B");
+  // 16 ms into the run the clock turns negative, or goes from -1 to 0.
+  for (uint32_t startMs : {0u, 0x7FFFFFF0u, 0xFFFFFFF0u}) {
+    SCOPED_TRACE(startMs);
+    ClearReadersForTesting();
+    console.out.clear();
+    ScriptedPeer receiver;
+    receiver.then(kSync, "RX", 4800).then(kSync, "RX");  // then silence: Boot write-protected
+    VirtualPortOpener own(receiver);
+    own.clock.advance(static_cast<int32_t>(startMs));
+    EXPECT_EQ(Run({"-boot", boot}), 2);
+    EXPECT_EQ(console.out, kBanner +
+                               "DSU mode 4800 bps\nAddr : 0x00000000\b\b\b\b\b\b\b\b00000000"
+                               "\nBOOT CODE WriteProtect!\nProgramming time : 8.01 secs\n"
+                               "Press any key.\n");
+  }
+}
+
 TEST_F(ProgrammerTest, BootFirstMakesTheDsuModeAndTheLastPathWins) {
   const std::string first = WriteFile("first.bin", "1111"), second = WriteFile("second.bin", "22");
   const std::string boot = WriteFile("boot.bin", "B");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "tests/engine_fixture.h"
 
 namespace {
@@ -75,9 +77,13 @@ TEST_F(ReplyReaderTest, FreeTextIsCollectedUntilTheNextToken) {
 }
 
 TEST_F(ReplyReaderTest, ResetDropsExactlyOnePendingByte) {
-  peer.send("XRX", now());
-  ResetReplyReader();
-  EXPECT_EQ(Replies(""), 1);  // "RX" is still there
+  // What is left after the first pending byte is gone.
+  for (auto [pending, replies] : {std::pair{"RX", 0}, {"RRX", 1}, {"XRX", 1}}) {
+    SCOPED_TRACE(pending);
+    peer.send(pending, now());
+    ResetReplyReader();
+    EXPECT_EQ(Replies(""), replies);
+  }
   // It empties the window: an "R" seen before the reset no longer pairs.
   peer.send("R", now());
   PollReply();

@@ -111,8 +111,9 @@ uint64_t MaxRequests(int32_t length) {
 int FindMarker(const uint8_t* image, const char* pattern, int first, int last) {
   const int length = static_cast<int>(std::strlen(pattern));
   if (first > last) return 0;
-  for (int p = first; p + length - 1 <= last; ++p)
-    if (std::memcmp(image + p, pattern, length) == 0) return p;
+  // In 64 bits: near the largest offset an int holds, p + length would overflow.
+  for (int64_t p = first; p + length - 1 <= last; ++p)
+    if (std::memcmp(image + p, pattern, length) == 0) return static_cast<int>(p);
   return 0;
 }
 

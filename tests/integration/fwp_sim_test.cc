@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -120,13 +121,17 @@ TEST_P(LoaderRate, IsFoundAndProgramsAtItsRate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, LoaderRate,
-                         ::testing::Values(4800, 9600, 19200, 38400, 57600, 115200, 230400));
+                         ::testing::Values(4800, 9600, 19200, 38400, 57600, 115200, 230400),
+                         ::testing::PrintToStringParamName());
 
 // Normal firmware at each sentence scan rate: found, switched, programmed.
 struct SentenceCase {
   int rate;
   int programmingRate;  // -baud, or 115200 by default
 };
+void PrintTo(const SentenceCase& c, std::ostream* os) {
+  *os << "sentences at " << c.rate << ", programming at " << c.programmingRate;
+}
 class SentenceRate : public FwpSimTest, public ::testing::WithParamInterface<SentenceCase> {};
 
 TEST_P(SentenceRate, IsFoundSwitchedAndProgrammed) {
@@ -188,7 +193,10 @@ TEST_P(EachSlot, LandsAtItsAddress) {
   ExpectFlash(sim, images);
 }
 
-INSTANTIATE_TEST_SUITE_P(Slots, EachSlot, ::testing::Range(0, 13));
+INSTANTIATE_TEST_SUITE_P(Slots, EachSlot, ::testing::Range(0, 13),
+                         [](const ::testing::TestParamInfo<int>& p) {
+                           return std::string(kSlots[p.param].option + 1);
+                         });
 
 TEST_F(FwpSimTest, AllThirteenSlotsInOneRunLandByteForByte) {
   SimProcess sim({"--loader", "230400", "--flash-out", flashOut});
@@ -223,7 +231,8 @@ TEST_P(ImageLength, LandsExactly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, ImageLength,
-                         ::testing::Values(0, 1, 2, 255, 256, 257, 511, 512, 513, 1000, 65537));
+                         ::testing::Values(0, 1, 2, 255, 256, 257, 511, 512, 513, 1000, 65537),
+                         ::testing::PrintToStringParamName());
 
 // Faults through the real programs: the exact outcome, the port free
 // afterwards, and a flash that holds exactly the images the receiver
@@ -435,6 +444,20 @@ std::vector<FaultCase> FaultCases() {
        {1},
        false},
   };
+}
+
+// One line for the test's listing: the simulator's options, the images and
+// what the case expects (fwp's output is left out).
+void PrintTo(const FaultCase& c, std::ostream* os) {
+  *os << "velmora-sim";
+  for (const std::string& arg : c.simArgs) *os << ' ' << arg;
+  *os << (c.loader ? " --loader 115200" : "") << (c.timing ? "" : " --no-timing") << ", images";
+  for (const FaultImage& image : c.images)
+    *os << ' ' << kSlots[image.slot].option << ' ' << image.length;
+  *os << ", exit status " << c.status << ", confirmed";
+  if (c.written.empty()) *os << " none";
+  for (int slot : c.written) *os << ' ' << kSlots[slot].option;
+  if (c.lineGone) *os << ", line gone";
 }
 
 class FaultTest : public FwpSimTest, public ::testing::WithParamInterface<FaultCase> {};
