@@ -205,6 +205,8 @@ class Loader : public LinePeer {
     FUZZ_CHECK(header_[3] == crc);
     ++headers_;
     windows_.emplace_back();
+    asked_ = 0;
+    requests_ = 0;
   }
 
   void blockDone(const uint8_t* data, size_t count) {
@@ -255,7 +257,12 @@ class Loader : public LinePeer {
     burst_.start = reference_.start();
     burst_.end = reference_.end();
     burst_.next = burst_.start;
-    burst_.sane = burst_.start >= first && burst_.start <= limit && burst_.end <= limit;
+    // The image's work is bounded: its length 8 times over plus 64 KiB, in
+    // one request for every 16 of those bytes at the most.
+    asked_ += burst_.start < burst_.end ? uint64_t{burst_.end} - burst_.start + 1 : 0;
+    const uint64_t budget = 8 * uint64_t{length()} + 64 * 1024;
+    burst_.sane = burst_.start >= first && burst_.start <= limit && burst_.end <= limit &&
+                  asked_ <= budget && ++requests_ <= budget / 16;
   }
 
   void send(const std::string& bytes, int64_t atMs) {
@@ -350,6 +357,7 @@ class Loader : public LinePeer {
   FuzzInput& script_;
   const std::vector<Image>& images_;
   uint64_t timeBoundMs_ = 0;
+  uint64_t asked_ = 0, requests_ = 0;  // the current image's requests so far
   int replies_ = 0;
   std::deque<Pending> out_;
   bool awaitingWrite_ = false;

@@ -374,15 +374,15 @@ std::vector<FaultCase> FaultCases() {
        isp2 + Update(0x10000) + kNoResponse,
        {},
        true},
-      // The line goes away at the baud switch: fwp's syncs go into a closed
-      // terminal, and it gives up after its ten attempts.
+      // The line goes away at the baud switch: fwp's first sync finds the
+      // terminal closed and ends the run there.
       {"TheLineGoneAtTheSwitch",
        {"--fault", "switch:gone"},
        false,
        false,
        two,
        0,
-       kBanner + "Found GPS 9600 bps\n" + ModeLines(1, 115200) + kNotFound,
+       kBanner + "Found GPS 9600 bps\n" + ModeLines(1, 115200) + kNoResponse,
        {},
        true},
       // ... while fwp is still writing a request's blocks.
