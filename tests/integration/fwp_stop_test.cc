@@ -395,6 +395,27 @@ INSTANTIATE_TEST_SUITE_P(Receivers, HostileTest, ::testing::ValuesIn(HostileCase
                            return std::string(p.param.name);
                          });
 
+// A second Ctrl-C ends fwp at once, even in the middle of a stalled write,
+// and the port is put back as it was all the same.
+TEST_F(SimTest, ASecondInterruptEndsAtOnceAndPutsThePortBack) {
+  Pty line;
+  const std::string before = Settings(line.master);
+  std::atomic<bool> stop{false};
+  std::thread receiver(StopReading, line.master, std::cref(stop), 1 << 20);
+  RunOptions options;
+  options.signal = SIGINT;
+  options.signalAfter = "Addr";
+  options.signalDelayMs = 300;  // inside the two seconds a stalled write waits
+  options.signalRepeatMs = 100;
+  const ProgramResult r =
+      Fwp({"-uart", line.device, "-app", WriteFile("app.bin", SeededImage(1 << 20, 5))}, options);
+  stop = true;
+  receiver.join();
+  EXPECT_EQ(r.status, 128 + SIGINT);
+  EXPECT_LT(r.afterSignalMs, 1000);
+  EXPECT_EQ(Settings(line.master), before);
+}
+
 // Unplugged while Boot is the only image: that is no write protection.
 TEST_F(SimTest, BootOnALineThatWentAwayIsNoResponse) {
   SimProcess sim(

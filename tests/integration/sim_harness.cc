@@ -42,7 +42,7 @@ void Drain(int fd, std::string& into) {
 }  // namespace
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         int timeoutMs, const RunOptions& options) {
+                         int timeoutMs, RunOptions options) {
   int out[2], err[2];
   EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
   EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
@@ -61,6 +61,12 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
         kill(pid, options.signal);
         signalledAt = NowMs();
       }
+    }
+    if (options.signalRepeatMs >= 0 && signalledAt >= 0 &&
+        NowMs() >= signalledAt + options.signalRepeatMs) {
+      kill(pid, options.signal);
+      signalledAt = NowMs();
+      options.signalRepeatMs = -1;
     }
     pollfd fds[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
     const int left = static_cast<int>(deadline - NowMs());

@@ -26,6 +26,7 @@ struct RunOptions {
   int signal = 0;               // sent once...
   std::string signalAfter;      // ...standard output holds this text (empty: at once)...
   int signalDelayMs = 0;        // ...and this much later
+  int signalRepeatMs = -1;      // and once more this much after it (-1: never)
   size_t closeOutputAfter = 0;  // stop reading standard output after this many bytes
   int inFd = -1;                // standard input (/dev/null when -1)
 };
@@ -33,7 +34,7 @@ struct RunOptions {
 // Runs `program` (a file in the build's bin folder) with `args`, standard
 // input from /dev/null, and waits for it (killing it after `timeoutMs`).
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         int timeoutMs = 120000, const RunOptions& options = {});
+                         int timeoutMs = 120000, RunOptions options = {});
 
 class SimProcess {
  public:
