@@ -207,8 +207,8 @@ LockRecord ReadLockRecord(int fd) {
   return record;
 }
 
-// A write lock over the whole of the file open on `fd`, or a request for one.
-// It belongs to the open file (not to the process), so closing another
+// A write lock over a whole lock file, for F_OFD_SETLK and F_OFD_GETLK. Such
+// a lock belongs to the open file (not to the process), so closing another
 // descriptor of the same file never lets it go.
 struct flock WholeFileLock() {
   struct flock lock = {};
