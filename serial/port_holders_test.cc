@@ -6,7 +6,6 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,18 +121,6 @@ TEST(ClaimPortTest, RefusesEveryOtherHolderAndNamesIt) {
       EXPECT_TRUE(LockIsFree(t));
     }
   }
-}
-
-TEST(FindPortHolderTest, LeavesOutOnlyTheDescriptorAsked) {
-  Terminal t;
-  ASSERT_GE(t.fd, 0);
-  struct stat st;
-  ASSERT_EQ(fstat(t.fd, &st), 0);
-  EXPECT_FALSE(FindPortHolder(st.st_rdev, t.fd));
-  const std::optional<PortHolder> self = FindPortHolder(st.st_rdev, -1);
-  ASSERT_TRUE(self);
-  EXPECT_EQ(self->pid, getpid());
-  EXPECT_EQ(BusyWith(self), "held by " + std::to_string(getpid()) + " (serial_test)");
 }
 
 }  // namespace
