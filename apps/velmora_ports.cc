@@ -15,7 +15,8 @@ void PrintUsage(FILE* out) {
                "usage: velmora-ports [--openable]\n"
                "Lists the serial ports present, one line each, fields separated by tabs:\n"
                "  COM name, device path, friendly name, usb or -, description.\n"
-               "  --openable  only the ports that can be opened right now\n"
+               "  --openable  only the ports that can be opened right now (each is opened\n"
+               "              and closed again; nothing about it changes)\n"
                "  --help      this text\n");
 }
 

@@ -5,8 +5,11 @@
 // device, one session (open to close) after another, until stopped; with
 // --once it ends after the first session. Every way out (--once, SIGTERM,
 // SIGINT, SIGHUP, the line going away, an error after start-up) writes the
-// records asked for and removes the alias. Exit status: 0 ended as asked,
-// 1 could not run (terminal, alias or record files), 2 bad command line.
+// records asked for and removes the alias; after a way out that cannot be
+// caught (SIGKILL) the alias is left behind but no longer followed. A COM
+// number that another running simulator holds is refused. Exit status:
+// 0 ended as asked, 1 could not run (terminal, alias or record files), 2 bad
+// command line.
 #include <signal.h>
 
 #include <algorithm>
@@ -36,7 +39,9 @@ constexpr const char* kUsage =
     "\n"
     "Line and sessions:\n"
     "  --com N                  register as COM<N> in the port alias directory\n"
-    "                           (default 200; 1 to 256); removed at exit\n"
+    "                           (default 200; 1 to 256); removed at exit, never\n"
+    "                           followed once the simulator has ended; refused\n"
+    "                           while another simulator holds it\n"
     "  --no-alias               register no alias (only the device path is printed)\n"
     "  --once                   serve one session: exit once a programmer has opened\n"
     "                           the device and closed it again\n"
@@ -407,19 +412,17 @@ class Simulator {
       Status(why);
       return finish(1);
     }
-    if (options_.alias) {
-      if (!RegisterPortAlias(options_.com, line_.devicePath(), &why)) {
-        Status("cannot register " + ComName(options_.com) + ": " + why);
-        return finish(1);
-      }
-      aliased_ = true;
+    if (options_.alias && !alias_.claim(options_.com, line_.devicePath(), &why)) {
+      Status("cannot register " + ComName(options_.com) + ": " + why);
+      return finish(1);
     }
     std::printf("%s\n", line_.devicePath().c_str());
-    if (aliased_) std::printf("%s\n", ComName(options_.com).c_str());
+    if (alias_.claimed()) std::printf("%s\n", ComName(options_.com).c_str());
     std::fflush(stdout);
     Status("serving " + line_.devicePath() +
-           (aliased_ ? " as " + ComName(options_.com) + " (alias in " + PortAliasDirectory() + ")"
-                     : "") +
+           (alias_.claimed()
+                ? " as " + ComName(options_.com) + " (alias in " + PortAliasDirectory() + ")"
+                : "") +
            "; " + describeStart());
     return finish(serve());
   }
@@ -547,13 +550,10 @@ class Simulator {
       }
       flashFile_ = nullptr;
     }
-    if (aliased_) {
-      std::string why;
-      if (!RemovePortAlias(options_.com, &why)) {
-        Status(why);
-        status = 1;
-      }
-      aliased_ = false;
+    std::string why;
+    if (!alias_.release(&why)) {
+      Status(why);
+      status = 1;
     }
     return status;
   }
@@ -567,7 +567,8 @@ class Simulator {
   const Options& options_;
   ReceiverModel model_;
   PtyLine line_;
-  bool aliased_ = false;
+  // Held for the program's life: the alias is followed only while it runs.
+  LivePortAlias alias_;
   FILE* logFile_ = nullptr;
   std::optional<TranscriptLog> log_;
   FILE* ioLogFile_ = nullptr;

@@ -19,6 +19,7 @@
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "serial/port_discovery.h"
+#include "serial/port_holders.h"
 #include "serial/port_names.h"
 
 namespace {
@@ -197,6 +199,17 @@ PortRecord MakeRecord(const std::string& devicePath, const std::string& portName
 }
 
 }  // namespace
+
+bool PortCanBeOpened(const std::string& devicePath) {
+  const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  termios t;
+  std::string busy;
+  // Reads the settings only to tell a terminal from any other file.
+  const bool free = ::tcgetattr(fd, &t) == 0 && ClaimPort(fd, devicePath, false, &busy);
+  ::close(fd);
+  return free;
+}
 
 void discoverPorts(PortList& list, bool requireOpenable) {
   discoverPorts(list, requireOpenable, "/sys", "/dev");

@@ -4,15 +4,7 @@
 
 #include <string>
 
-#include "serial/serial_port.h"
-
 namespace {
-
-// Whether `devicePath` opens as a serial port at this moment. The link is
-// closed again at once.
-bool CanOpen(const std::string& devicePath) {
-  return PlatformPortOpener().open(devicePath.c_str(), 115200, nullptr) != nullptr;
-}
 
 // The description a record without one gets from its friendly name: the
 // whole name, less a bracketed part at its end that follows some text and a
@@ -32,7 +24,7 @@ std::string DescriptionFromFriendlyName(const std::string& friendlyName) {
 void FinishPortList(PortList& list, bool requireOpenable) {
   for (size_t index = 0; index < list.size();) {
     PortRecord& record = list[index];
-    if (requireOpenable && !CanOpen(record.devicePath)) {
+    if (requireOpenable && !PortCanBeOpened(record.devicePath)) {
       list.erase(list.begin() + static_cast<PortList::difference_type>(index));
       continue;
     }

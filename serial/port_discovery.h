@@ -54,9 +54,15 @@ void discoverPorts(PortList& list, bool requireOpenable);
 void discoverPorts(PortList& list, bool requireOpenable, const std::string& sysRoot,
                    const std::string& devRoot);
 
+// The openable test: whether `devicePath` opens as a serial port that nobody
+// else uses at this moment (no other holder, as the programmer's own open
+// checks). It only opens the device and closes it again: the line settings,
+// the exclusive mode and the lock are left as they were.
+bool PortCanBeOpened(const std::string& devicePath);
+
 // The finishing step that every source's records go through, in list order:
-// with `requireOpenable`, a record whose devicePath cannot be opened right
-// now is removed (the rest keep their order); an empty friendlyName becomes
+// with `requireOpenable`, a record that fails the openable test is removed
+// (the rest keep their order); an empty friendlyName becomes
 // the portName; an empty description becomes the friendlyName, less a
 // trailing bracketed part: "FT232R USB UART (COM33)" gives "FT232R USB UART".
 void FinishPortList(PortList& list, bool requireOpenable);

@@ -3,9 +3,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -236,6 +240,50 @@ TEST_F(PortDiscoveryTest, RequireOpenableKeepsOnlyPortsThatOpen) {
   const PortList list = Discover(true);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].portName, "COM35");
+}
+
+// The openable test opens and closes only: a port's line settings, exclusive
+// mode and lock are as they were, and a port that another program holds
+// without locking it is left out.
+TEST_F(PortDiscoveryTest, OpenableTestLeavesThePortAsItWas) {
+  Pty free, held;
+  ASSERT_FALSE(free.slave().empty());
+  ASSERT_FALSE(held.slave().empty());
+  const int holder = open(held.slave().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  const int watch = open(free.slave().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  termios before;
+  ASSERT_EQ(tcgetattr(watch, &before), 0);
+  cfsetspeed(&before, B9600);
+  before.c_lflag |= ICANON | ECHO;
+  before.c_cc[VMIN] = 1;
+  ASSERT_EQ(tcsetattr(watch, TCSANOW, &before), 0);
+  ASSERT_EQ(tcgetattr(watch, &before), 0);
+  close(watch);  // this program holds no descriptor on it while it is tested
+  AddAlias(200, held.slave());
+  AddAlias(201, free.slave());
+
+  const PortList list = Discover(true);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].portName, "COM201");
+  close(holder);
+  const int after = open(free.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(after, 0) << "left in exclusive mode";
+  termios now;
+  ASSERT_EQ(tcgetattr(after, &now), 0);
+  int exclusive = -1;
+  EXPECT_EQ(ioctl(after, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  EXPECT_EQ(flock(after, LOCK_EX | LOCK_NB), 0) << "left locked";
+  close(after);
+  EXPECT_EQ(cfgetospeed(&now), cfgetospeed(&before));
+  EXPECT_EQ(cfgetispeed(&now), cfgetispeed(&before));
+  EXPECT_EQ(now.c_iflag, before.c_iflag);
+  EXPECT_EQ(now.c_oflag, before.c_oflag);
+  EXPECT_EQ(now.c_cflag, before.c_cflag);
+  EXPECT_EQ(now.c_lflag, before.c_lflag);
+  EXPECT_TRUE(std::equal(now.c_cc, now.c_cc + NCCS, before.c_cc));
 }
 
 // The finishing step on records as any source may deliver them.

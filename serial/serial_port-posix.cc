@@ -32,6 +32,7 @@
 #include <cstring>
 #include <thread>
 
+#include "serial/port_holders.h"
 #include "serial/port_names.h"
 #include "serial/saved_terminals-posix.h"
 #include "serial/serial_port.h"
@@ -193,7 +194,7 @@ std::string Label(const std::string& path, const std::string& portName) {
   return path == portName ? path : path + " (" + portName + ")";
 }
 
-std::string OpenFailure(int error, const std::string& label) {
+std::string OpenFailure(int error, const std::string& path, const std::string& label) {
   switch (error) {
     case EACCES:
     case EPERM:
@@ -201,7 +202,7 @@ std::string OpenFailure(int error, const std::string& label) {
              "; add yourself to the dialout group (sudo usermod -aG dialout $USER) and log in "
              "again";
     case EBUSY:
-      return label + " is busy: another program has it open";
+      return BusyReason(path, label);
     case ENOENT:
     case ENXIO:
     case ENODEV:
@@ -235,7 +236,7 @@ class PosixPortOpener : public PortOpener {
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-      *why = OpenFailure(errno, label);
+      *why = OpenFailure(errno, path, label);
       return nullptr;
     }
     auto fail = [fd, why](std::string text) {
@@ -243,16 +244,15 @@ class PosixPortOpener : public PortOpener {
       *why = std::move(text);
       return nullptr;
     };
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      return fail(errno == EWOULDBLOCK ? OpenFailure(EBUSY, label)
-                                       : "cannot lock " + label + ": " + std::strerror(errno));
-    }
     termios t;
     if (::tcgetattr(fd, &t) != 0) {
       return fail(errno == ENOTTY
                       ? label + " is not a serial port"
                       : "cannot read the line settings of " + label + ": " + std::strerror(errno));
     }
+    // Before our own TIOCEXCL, which would read as another holder's.
+    std::string busy;
+    if (!ClaimPort(fd, label, /*keepLock=*/true, &busy)) return fail(busy);
     if (::ioctl(fd, TIOCEXCL) != 0) {
       return fail("cannot get exclusive use of " + label + ": " + std::strerror(errno));
     }

@@ -37,6 +37,12 @@ double CpuMs() {
   return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
+// What a refused open says when another descriptor of this process (this
+// program) holds the port.
+std::string HeldByUs() {
+  return " is busy: held by " + std::to_string(getpid()) + " (serial_test)";
+}
+
 // How many descriptors this process has open.
 int OpenDescriptors() {
   int count = 0;
@@ -274,14 +280,14 @@ TEST_F(PtyTest, GoneDeviceReadsNothingWithoutSpinning) {
 TEST_F(PtyTest, PortInUseIsRefusedUntilReleased) {
   auto link = Open(slave_);
   ASSERT_TRUE(link);
-  EXPECT_EQ(Refusal(slave_), slave_ + " is busy: another program has it open");
+  EXPECT_EQ(Refusal(slave_), slave_ + HeldByUs());
   link.reset();
   EXPECT_TRUE(Open(slave_));
 
   const int other = open(slave_.c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(other, 0);
   ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-  EXPECT_EQ(Refusal(slave_), slave_ + " is busy: another program has it open");
+  EXPECT_EQ(Refusal(slave_), slave_ + HeldByUs());
   close(other);
 }
 
@@ -289,7 +295,7 @@ TEST_F(PtyTest, FailedOpensGiveReasonsAndLeaveNothingBehind) {
   auto holder = Open(slave_);
   ASSERT_TRUE(holder);
   const int descriptors = OpenDescriptors();
-  EXPECT_EQ(Refusal(slave_), slave_ + " is busy: another program has it open");
+  EXPECT_EQ(Refusal(slave_), slave_ + HeldByUs());
   EXPECT_EQ(OpenDescriptors(), descriptors);
   holder.reset();
 
@@ -340,13 +346,13 @@ TEST_F(PtyTest, OrdinaryUserIsRefusedExclusivePortAndForbiddenDevice) {
     return reason().find("permission denied on " + slave_ + "; add yourself to the dialout") == 0;
   }));
 
-  // A program that holds the port exclusively, without a lock.
+  // A program that holds the port exclusively, without a lock. (The child
+  // has its own copy of the descriptor, and sees only itself in /proc.)
   ASSERT_EQ(chmod(slave_.c_str(), 0666), 0);
   int other = open(slave_.c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(other, 0);
   ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
-  EXPECT_TRUE(
-      AsNobody([&] { return reason() == slave_ + " is busy: another program has it open"; }));
+  EXPECT_TRUE(AsNobody([&] { return reason() == slave_ + HeldByUs(); }));
   // The exclusive mode outlives the descriptor while the pair exists.
   ioctl(other, TIOCNXCL);
   close(other);

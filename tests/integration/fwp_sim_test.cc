@@ -1,9 +1,17 @@
 // fwp against velmora-sim on a pseudo-terminal, in real time: what fwp
 // prints and returns, and what lands in the simulated flash.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -11,6 +19,7 @@
 
 #include "serial/serial_port.h"
 #include "tests/integration/sim_harness.h"
+#include "tests/spawn.h"
 
 namespace {
 
@@ -516,5 +525,161 @@ TEST_F(FwpSimTest, AnotherProgramHoldingThePortIsRefusedUntilItLetsGo) {
   ExpectPortFree(sim);
   ExpectFlash(sim, images);
 }
+
+// Whose port it is. A simulator killed with SIGKILL leaves its alias behind,
+// and its terminal number goes to the next terminal; a second simulator asks
+// for a running one's number; a program holds the port without locking it.
+// fwp reaches only the port meant, says why not otherwise, and the port
+// opens again at once after the run.
+// What follows "Can not open ... port!" when the port does not open.
+const std::string kCannotOpenTail =
+    std::string(58, '=') + "\n" +
+    "KT2250[A] Flash Programmer V1.0.3.2 - Velmora; exit status 2 written, 1 ready, 3 image "
+    "failed, 0 failed\n"
+    "Usage :  Fwp [/? or -h or --h or -help]\n"
+    "             [-uart port] [-baud baud_rate] \n"
+    "             [-almanac file] [-app file]\n" +
+    std::string(58, '=') + "\n" + kNotFound;
+
+enum class Obstacle { kKilledSimulator, kSecondSimulator, kUnlockedHolder };
+
+struct OwnershipCase {
+  const char* name;
+  Obstacle obstacle;
+  int status;       // fwp's exit status
+  bool programs;    // the image is written; otherwise the port does not open
+  const char* err;  // fwp's standard error: @D the device, @A the alias directory, @P a pid
+};
+
+const OwnershipCase kOwnershipCases[] = {
+    {"KilledSimulatorsAliasIsNotFollowed", Obstacle::kKilledSimulator, 0, false,
+     "fwp: COM236 stands for no device here (the alias COM236 in @A was left by a simulator "
+     "that has ended)\n"},
+    {"SecondSimulatorIsRefusedAndTheFirstServes", Obstacle::kSecondSimulator, 2, true, ""},
+    {"HolderWithoutLockIsNamed", Obstacle::kUnlockedHolder, 0, false,
+     "fwp: @D (COM236) is busy: held by @P (sleep)\n"},
+};
+
+class Ownership : public FwpSimTest, public ::testing::WithParamInterface<OwnershipCase> {
+ protected:
+  ~Ownership() override {
+    if (holder_ > 0) {
+      kill(holder_, SIGKILL);
+      waitpid(holder_, nullptr, 0);
+    }
+    if (terminal_ >= 0) close(terminal_);
+  }
+
+  // Starts velmora-sim as COM236 and kills it with SIGKILL once it serves;
+  // then opens a terminal (a pseudo-terminal, which gets the lowest free
+  // number: most likely the simulator's). Returns the terminal's device.
+  std::string KillSimulatorAndOpenATerminal() {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return "";
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t sim = SpawnProgram(std::string(VELMORA_BIN_DIR) + "/velmora-sim",
+                                   {"--com", "236", "--loader", "115200"}, out[1], null);
+    close(out[1]);
+    close(null);
+    std::string said;
+    char c;
+    while (std::count(said.begin(), said.end(), '\n') < 2 && read(out[0], &c, 1) == 1) said += c;
+    close(out[0]);
+    kill(sim, SIGKILL);
+    waitpid(sim, nullptr, 0);
+    EXPECT_EQ(said.substr(said.find('\n') + 1), "COM236\n");
+    terminal_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (terminal_ < 0 || grantpt(terminal_) != 0 || unlockpt(terminal_) != 0) return "";
+    tcgetattr(terminal_, &terminalSettings_);
+    return ptsname(terminal_);
+  }
+
+  // Starts sleep with `device` as its standard input; returns once it runs.
+  void HoldWithoutLock(const std::string& device) {
+    holder_ = fork();
+    if (holder_ == 0) {
+      const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
+      if (fd < 0 || dup2(fd, 0) != 0) _exit(127);
+      execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 5000 && ReadFile("/proc/" + std::to_string(holder_) + "/comm") != "sleep\n";
+         ++i)
+      usleep(1000);
+  }
+
+  // The terminal was left alone: nothing was sent to it, its settings are
+  // as they were.
+  void ExpectTerminalUntouched() {
+    char byte;
+    EXPECT_EQ(read(terminal_, &byte, 1), -1) << "something was sent to the terminal";
+    termios now;
+    ASSERT_EQ(tcgetattr(terminal_, &now), 0);
+    EXPECT_EQ(now.c_lflag, terminalSettings_.c_lflag);
+    EXPECT_EQ(now.c_iflag, terminalSettings_.c_iflag);
+    EXPECT_EQ(cfgetospeed(&now), cfgetospeed(&terminalSettings_));
+  }
+
+  int terminal_ = -1;
+  termios terminalSettings_ = {};
+  pid_t holder_ = -1;
+};
+
+TEST_P(Ownership, ReachesOnlyThePortMeant) {
+  const OwnershipCase& c = GetParam();
+  const std::string aliases = dir + "/ports";
+  const std::vector<std::pair<int, std::string>> images = {{2, SeededImage(700, 5)}};
+  auto words = ImageWords(images);
+  words.insert(words.begin(), {"-uart", "COM236"});
+  std::optional<SimProcess> sim;
+  std::string device, pid;
+  if (c.obstacle == Obstacle::kKilledSimulator) {
+    device = KillSimulatorAndOpenATerminal();
+    ASSERT_FALSE(device.empty());
+  } else {
+    sim.emplace(std::vector<std::string>{"--com", "236", "--loader", "115200", "--no-timing",
+                                         "--flash-out", flashOut});
+    device = sim->devicePath();
+  }
+  if (c.obstacle == Obstacle::kSecondSimulator) {
+    std::ifstream lock(aliases + "/COM236.lock");
+    std::getline(lock, pid);
+    const ProgramResult second = RunProgram("velmora-sim", {"--com", "236"}, 10000);
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.out, "");
+    EXPECT_EQ(second.err,
+              "velmora-sim: cannot register COM236: COM236 belongs to a running "
+              "simulator (process " +
+                  pid + ")\n");
+  }
+  if (c.obstacle == Obstacle::kUnlockedHolder) {
+    HoldWithoutLock(device);
+    pid = std::to_string(holder_);
+  }
+
+  const ProgramResult r = Fwp(words);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.out, c.programs ? Complete(images, 115200)
+                              : kBanner + "Can not open COM236 port!\n" + kCannotOpenTail);
+  std::string err = c.err;
+  for (const auto& [mark, text] : {std::pair{"@D", device}, {"@A", aliases}, {"@P", pid}})
+    for (size_t at; (at = err.find(mark)) != std::string::npos;) err.replace(at, 2, text);
+  EXPECT_EQ(r.err, err);
+
+  if (holder_ > 0) {
+    kill(holder_, SIGKILL);
+    waitpid(holder_, nullptr, 0);
+    holder_ = -1;
+  }
+  if (!sim) ExpectTerminalUntouched();
+  std::string why;
+  EXPECT_NE(PlatformPortOpener().open(device.c_str(), 115200, &why), nullptr) << why;
+  if (sim) ExpectFlash(*sim, c.programs ? images : std::vector<std::pair<int, std::string>>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Ownership, ::testing::ValuesIn(kOwnershipCases),
+                         [](const ::testing::TestParamInfo<OwnershipCase>& p) {
+                           return std::string(p.param.name);
+                         });
 
 }  // namespace

@@ -1,0 +1,59 @@
+// Who else has a serial device open.
+//
+// A port is in another's use when
+//   - its exclusive mode (TIOCEXCL) is set: some other holder set it. The
+//     kernel refuses an ordinary user's open then, but not root's, so this is
+//     asked after the open;
+//   - another descriptor holds its lock (flock), as every Velmora program's
+//     open port does;
+//   - /proc shows another descriptor on the same device: what finds the
+//     programs that neither lock nor set the exclusive mode, such as a modem
+//     manager probing a new adapter or a terminal program.
+//
+// What /proc shows: as root, the descriptors of every process in this PID
+// namespace; as an ordinary user, only those of the user's own processes (the
+// kernel keeps other users' descriptor tables closed). A descriptor held by a
+// process in another container, or by another user's program that neither
+// locks nor sets the exclusive mode, is not seen.
+//
+// The controlling side of a pseudo-terminal (what velmora-sim holds) is a
+// different device from the terminal that programs open, so it never counts.
+//
+// Threads: any. Nothing is kept between calls; a scan reads /proc anew.
+#ifndef VELMORA_SERIAL_PORT_HOLDERS_H_
+#define VELMORA_SERIAL_PORT_HOLDERS_H_
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+
+// A process with a descriptor open on a device.
+struct PortHolder {
+  long pid = 0;
+  std::string name;  // its command name from /proc/<pid>/comm; "?" when unreadable
+};
+
+// The first process, in process id order, that has a descriptor open on the
+// character device `device` (a st_rdev value), leaving out descriptor `ownFd`
+// of this process (-1 leaves out none). Another descriptor of this process
+// counts: a second open by the same program is a second holder.
+std::optional<PortHolder> FindPortHolder(dev_t device, int ownFd);
+
+// The text after "<port> is busy: ": "held by 4242 (minicom)", or "another
+// program has it open" when the holder is not known.
+std::string BusyWith(const std::optional<PortHolder>& holder);
+
+// The reason for the user when opening the device at `path` failed with
+// EBUSY: "<label> is busy: " and the holder when /proc shows one.
+std::string BusyReason(const std::string& path, const std::string& label);
+
+// Checks that nobody else uses the terminal open on `fd` (the exclusive mode,
+// the lock and /proc, as above) and takes its lock (flock, LOCK_EX). With
+// `keepLock` the lock stays with `fd` for the caller, which must not set the
+// exclusive mode before this call; otherwise it is let go again at once.
+// Returns false with a one-line reason (no line end) that names `label`:
+// "<label> is busy: held by 4242 (minicom)", or "cannot lock <label>: ...".
+bool ClaimPort(int fd, const std::string& label, bool keepLock, std::string* why);
+
+#endif  // VELMORA_SERIAL_PORT_HOLDERS_H_

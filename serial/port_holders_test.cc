@@ -1,0 +1,126 @@
+#include "serial/port_holders.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace {
+
+// A pseudo-terminal whose terminal side is open as the programmer opens it;
+// the test holds the controlling side, which is no holder of the terminal.
+struct Terminal {
+  Terminal() {
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
+    path = ptsname(master);
+    fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  }
+  ~Terminal() {
+    if (holder > 0) {
+      kill(holder, SIGKILL);
+      waitpid(holder, nullptr, 0);
+    }
+    for (int open : {extra, fd, master})
+      if (open >= 0) close(open);
+  }
+
+  // Starts sleep with the terminal as its standard input, optionally in
+  // exclusive mode: a program that takes no lock. Returns once it runs.
+  bool StartHolder(bool exclusive) {
+    holder = fork();
+    if (holder == 0) {
+      const int held = open(path.c_str(), O_RDWR | O_NOCTTY);
+      if (held < 0 || (exclusive && ioctl(held, TIOCEXCL) != 0) || dup2(held, 0) != 0) _exit(127);
+      execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Until exec, the child also has a copy of `fd`.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::string comm;
+      std::getline(std::ifstream("/proc/" + std::to_string(holder) + "/comm"), comm);
+      if (comm == "sleep") return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  }
+
+  int master = -1;
+  int fd = -1;
+  int extra = -1;  // a second descriptor of this program
+  pid_t holder = -1;
+  std::string path;
+};
+
+// Whether another descriptor can take the terminal's lock right now.
+bool LockIsFree(const Terminal& t) {
+  const int other = open(t.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const bool free = other >= 0 && flock(other, LOCK_EX | LOCK_NB) == 0;
+  if (other >= 0) close(other);
+  return free;
+}
+
+// Each kind of other holder is refused and named when /proc shows it; a port
+// that nobody else holds is claimed, and its lock kept only when asked.
+TEST(ClaimPortTest, RefusesEveryOtherHolderAndNamesIt) {
+  const std::string us = std::to_string(getpid());
+  struct Case {
+    const char* name;
+    std::function<bool(Terminal&)> arrange;
+    std::function<std::string(const Terminal&)> refusal;  // "" when it is claimed
+  };
+  const Case cases[] = {
+      {"ProgramWithoutLockOrExclusiveMode", [](Terminal& t) { return t.StartHolder(false); },
+       [](const Terminal& t) {
+         return t.path + " is busy: held by " + std::to_string(t.holder) + " (sleep)";
+       }},
+      {"ProgramInExclusiveMode", [](Terminal& t) { return t.StartHolder(true); },
+       [](const Terminal& t) {
+         return t.path + " is busy: held by " + std::to_string(t.holder) + " (sleep)";
+       }},
+      // A pseudo-terminal keeps the mode after its setter has gone; the
+      // kernel would refuse an ordinary user's open, and root is refused too.
+      {"ExclusiveModeOfAGoneHolder",
+       [](Terminal& t) {
+         const int other = open(t.path.c_str(), O_RDWR | O_NOCTTY);
+         const bool set = other >= 0 && ioctl(other, TIOCEXCL) == 0;
+         close(other);
+         return set;
+       },
+       [](const Terminal& t) { return t.path + " is busy: another program has it open"; }},
+      {"SecondDescriptorOfThisProgram",
+       [](Terminal& t) {
+         return (t.extra = open(t.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) >= 0;
+       },
+       [&us](const Terminal& t) { return t.path + " is busy: held by " + us + " (serial_test)"; }},
+      {"NobodyElse", [](Terminal&) { return true; }, [](const Terminal&) { return ""; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Terminal t;
+    ASSERT_GE(t.fd, 0);
+    ASSERT_TRUE(c.arrange(t));
+    std::string why;
+    const bool claimed = ClaimPort(t.fd, t.path, /*keepLock=*/true, &why);
+    EXPECT_EQ(claimed ? "" : why, c.refusal(t));
+    if (claimed) {
+      EXPECT_FALSE(LockIsFree(t));
+      flock(t.fd, LOCK_UN);
+      EXPECT_TRUE(ClaimPort(t.fd, t.path, /*keepLock=*/false, &why)) << why;
+      EXPECT_TRUE(LockIsFree(t));
+    }
+  }
+}
+
+}  // namespace
