@@ -1,9 +1,11 @@
 // The serial link on a POSIX terminal device.
 //
 // A port is opened without becoming the controlling terminal and without
-// waiting for carrier, and kept for this process alone: flock(LOCK_EX) keeps
-// out every program that also locks (root included), and TIOCEXCL makes the
-// kernel refuse further opens by anyone but root. The line is put into raw
+// waiting for carrier, and only when nobody else holds it (port_holders.h:
+// another's exclusive mode, lock or open descriptor, root included). It is
+// then kept for this process alone: flock(LOCK_EX) keeps out every program
+// that also locks, and TIOCEXCL makes the kernel refuse further opens by
+// anyone but root. The line is put into raw
 // 8N1: no input or output processing, no flow control of any kind, modem
 // lines ignored (CLOCAL), no hang-up on close, and VMIN = VTIME = 0 so the
 // driver never holds a read back.
