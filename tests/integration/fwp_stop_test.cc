@@ -103,6 +103,20 @@ const std::string kUpdates = "(\b{8}[0-9A-F]{8})*";
 std::vector<SignalCase> SignalCases() {
   const std::string isp1 = Quoted(kBanner + "ISP mode 115200 bps\nAddr : 0x00008000");
   const std::string isp2 = Quoted(kBanner + "ISP mode 115200 bps\nAddr : 0x00010000");
+  auto keyWait = [&](const char* name, int signal) {
+    return SignalCase{name,
+                      {"--loader", "115200", "--no-timing"},
+                      {{2, 10}},
+                      signal,
+                      "Press any key.",
+                      300,
+                      true,
+                      2,
+                      isp2 + Quoted(Update(0x10000) + Update(0x10009) +
+                                    "\nAPP CODE  OK!\nProgramming time : T secs\nPress any key.\n"),
+                      "",
+                      {2}};
+  };
   return {
       // Detection with nothing answering takes about 7 s; the stop ends it.
       {"InterruptDuringDetection",
@@ -153,30 +167,8 @@ std::vector<SignalCase> SignalCases() {
        {1}},
       // Everything was written when the key wait is interrupted: the run
       // stands, and the terminal is as it was.
-      {"InterruptAtTheKeyWait",
-       {"--loader", "115200", "--no-timing"},
-       {{2, 10}},
-       SIGINT,
-       "Press any key.",
-       300,
-       true,
-       2,
-       isp2 + Quoted(Update(0x10000) + Update(0x10009) +
-                     "\nAPP CODE  OK!\nProgramming time : T secs\nPress any key.\n"),
-       "",
-       {2}},
-      {"TerminateAtTheKeyWait",
-       {"--loader", "115200", "--no-timing"},
-       {{2, 10}},
-       SIGTERM,
-       "Press any key.",
-       300,
-       true,
-       2,
-       isp2 + Quoted(Update(0x10000) + Update(0x10009) +
-                     "\nAPP CODE  OK!\nProgramming time : T secs\nPress any key.\n"),
-       "",
-       {2}},
+      keyWait("InterruptAtTheKeyWait", SIGINT),
+      keyWait("TerminateAtTheKeyWait", SIGTERM),
   };
 }
 
