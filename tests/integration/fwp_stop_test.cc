@@ -2,6 +2,7 @@
 // purpose: each run ends in bounded time, prints exactly what happened,
 // claims nothing that did not land, and leaves the port and the terminal as
 // it found them.
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -57,7 +58,8 @@ std::string DeviceSettings(const std::string& path) {
 // standard input), the test holding the controlling side.
 struct Pty {
   Pty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
+    // Non-blocking, so that a receiver never hangs on a device nobody reads.
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     EXPECT_GE(master, 0);
     grantpt(master);
     unlockpt(master);
@@ -247,14 +249,16 @@ bool ReadSome(int master, std::string& into, int ms) {
   if (poll(&p, 1, ms) <= 0) return true;
   char buffer[4096];
   const ssize_t n = read(master, buffer, sizeof buffer);
+  if (n < 0 && errno == EAGAIN) return true;
   if (n <= 0) return false;
   into.append(buffer, static_cast<size_t>(n));
   return true;
 }
 
-bool WriteAll(int master, const std::string& bytes) {
+// Writes all of `bytes` unless fwp goes away or the test ends first.
+bool WriteAll(int master, const std::string& bytes, const std::atomic<bool>& stop) {
   size_t done = 0;
-  while (done < bytes.size()) {
+  while (done < bytes.size() && !stop) {
     const ssize_t n = write(master, bytes.data() + done, bytes.size() - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
@@ -263,7 +267,7 @@ bool WriteAll(int master, const std::string& bytes) {
       if (poll(&p, 1, 100) < 0 || (p.revents & (POLLERR | POLLHUP))) return false;
     }
   }
-  return true;
+  return done == bytes.size();
 }
 
 std::string U32(uint32_t v) {
@@ -280,7 +284,7 @@ bool AnswerSyncsUntilAHeader(int master, const std::atomic<bool>& stop) {
     if (!ReadSome(master, in, 10)) return false;
     for (size_t at; (at = in.find("........QV", answered)) != std::string::npos;) {
       answered = at + 10;
-      if (!WriteAll(master, "RX")) return false;
+      if (!WriteAll(master, "RX", stop)) return false;
     }
     const size_t header = in.find(".SP");
     if (header != std::string::npos && in.size() >= header + 19) return true;
@@ -295,7 +299,7 @@ void AskForever(int master, const std::atomic<bool>& stop, uint32_t start, uint3
   if (!AnswerSyncsUntilAHeader(master, stop)) return;
   std::string in;
   while (!stop) {
-    if (!WriteAll(master, "BR" + U32(start) + U32(end))) return;
+    if (!WriteAll(master, "BR" + U32(start) + U32(end), stop)) return;
     in.clear();
     while (!stop && in.size() < blockBytes)
       if (!ReadSome(master, in, 10)) return;
@@ -305,13 +309,12 @@ void AskForever(int master, const std::atomic<bool>& stop, uint32_t start, uint3
 // Asks for the whole image, then reads nothing more.
 void StopReading(int master, const std::atomic<bool>& stop, uint32_t length) {
   if (!AnswerSyncsUntilAHeader(master, stop)) return;
-  WriteAll(master, "BR" + U32(0x10000) + U32(0x10000 + length - 1));
+  WriteAll(master, "BR" + U32(0x10000) + U32(0x10000 + length - 1), stop);
   while (!stop) usleep(1000);
 }
 
 // Sends one byte over and over, as fast as the line takes it.
 void Flood(int master, const std::atomic<bool>& stop) {
-  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   const std::string x(4096, 'x');
   std::string in;
   while (!stop) {
