@@ -497,7 +497,8 @@ TEST_F(FwpSimTest, AnotherProgramHoldingThePortIsRefusedUntilItLetsGo) {
 // A request that takes longer on the line than the 8 s reply time-out (135168
 // bytes with their framing: 11.7 s at 115200): fwp's writes wait for the line,
 // as a serial port's driver makes them wait, so its reply wait starts only
-// when the last blocks are close to the wire.
+// when no more than the transmit buffer and the kernel's queue (about 17 KiB,
+// 1.5 s) is left to cross.
 TEST_F(FwpSimTest, ARequestLongerThanTheReplyTimeOutIsWrittenAtTheLinesPace) {
   SimProcess sim({"--loader", "115200", "--request-size", "131072", "--flash-out", flashOut});
   const std::vector<std::pair<int, std::string>> images = {{2, SeededImage(131072, 12)}};
