@@ -46,7 +46,8 @@ constexpr const char* kUsage =
     "  --once                   serve one session: exit once a programmer has opened\n"
     "                           the device and closed it again\n"
     "  --no-timing              bytes move at once (default: 10 bit times a byte,\n"
-    "                           both ways)\n"
+    "                           both ways, and the terminal is read only as fast\n"
+    "                           as the line carries bytes, with 4096 taken ahead)\n"
     "\n"
     "Receiver:\n"
     "  --firmware-baud RATE     the normal firmware's sentence rate (default 9600)\n"
@@ -408,6 +409,7 @@ class Simulator {
     const uint32_t startBaud = options_.receiver.startInLoader ? options_.receiver.loaderBaud
                                                                : options_.receiver.firmwareBaud;
     std::string why;
+    line_.setLineTiming(options_.receiver.lineTiming);
     if (!line_.create(startBaud, &why)) {
       Status(why);
       return finish(1);

@@ -15,6 +15,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "serial/termios_speed-posix.h"
 #include "sim/pty_line.h"
 
@@ -105,19 +107,47 @@ void PtyLine::hangUp() {
   present_ = false;
   pending_.clear();
   pendingHead_ = 0;
+  wireBytes_ = 0;
 }
 
-// Until the programmer's bytes come, the device has room for held-back bytes,
-// or the next millisecond tick, whichever is first. With no program on the
-// device there is nothing to wait for but the tick (the controlling side
-// reports POLLHUP at once), so it just sleeps.
+int64_t PtyLine::heldBytes(int64_t now) const {
+  if (wireBaud_ == 0) return 0;  // a speed the line does not know moves bytes at once
+  // 10 bits a byte: baud / 10 bytes a second, baud / 10000 a millisecond.
+  const int64_t sent = (now - wireSinceMs_) * wireBaud_ / 10'000;
+  return std::max<int64_t>(wireBytes_ - sent, 0);
+}
+
+size_t PtyLine::transmitRoom(int64_t now) const {
+  if (!lineTiming_) return SIZE_MAX;
+  return kTransmitBuffer - static_cast<size_t>(std::min<int64_t>(heldBytes(now), kTransmitBuffer));
+}
+
+// Bytes still held go out at the speed now in force, from now on; a wire that
+// has fallen idle starts again from now.
+void PtyLine::transmitTook(int64_t now, size_t count) {
+  const int64_t held = heldBytes(now);
+  if (held == 0 || baud_ != wireBaud_) {
+    wireSinceMs_ = now;
+    wireBytes_ = held;
+    wireBaud_ = baud_;
+  }
+  wireBytes_ += static_cast<int64_t>(count);
+}
+
+// Until the programmer's bytes come (while the transmit buffer has room for
+// them), the device has room for held-back bytes, or the next millisecond
+// tick, whichever is first. A full transmit buffer waits for the tick: the
+// device would report its queued bytes at once and the turn would spin. With
+// no program on the device there is nothing to wait for but the tick (the
+// controlling side reports POLLHUP at once), so it just sleeps.
 void PtyLine::waitForTurn() const {
   const int64_t elapsed = MonotonicNs() - startNs_;
   const int64_t left = (elapsed / kNsPerMs + 1) * kNsPerMs - elapsed;
   const timespec timeout = {0, static_cast<long>(left)};
   if (master_ >= 0 && present_) {
-    pollfd p = {master_,
-                static_cast<short>(POLLIN | (pendingHead_ < pending_.size() ? POLLOUT : 0)), 0};
+    const bool room = transmitRoom(elapsed / kNsPerMs) > 0;
+    const bool output = pendingHead_ < pending_.size();
+    pollfd p = {master_, static_cast<short>((room ? POLLIN : 0) | (output ? POLLOUT : 0)), 0};
     ppoll(&p, 1, &timeout, nullptr);
   } else {
     ppoll(nullptr, 0, &timeout, nullptr);
@@ -137,7 +167,8 @@ PtyLine::Event PtyLine::serve(LinePeer& peer) {
     event = Event::kOpened;
   }
   bool gone = false;
-  if (present_) readInput(peer, now, &gone);
+  // A program that has gone leaves all it wrote to be read now.
+  if (present_) readInput(peer, now, hungUp, &gone);
   if (present_ && event != Event::kOpened && (hungUp || gone)) {
     present_ = false;
     event = Event::kClosed;
@@ -146,10 +177,14 @@ PtyLine::Event PtyLine::serve(LinePeer& peer) {
   return event;
 }
 
-void PtyLine::readInput(LinePeer& peer, int64_t now, bool* gone) {
+// Reads as much as the transmit buffer has room for, or with `drain` all there
+// is, and hands it to the peer.
+void PtyLine::readInput(LinePeer& peer, int64_t now, bool drain, bool* gone) {
   uint8_t buffer[4096];
   for (;;) {
-    const ssize_t n = read(master_, buffer, sizeof buffer);
+    const size_t room = drain ? SIZE_MAX : transmitRoom(now);
+    if (room == 0) return;
+    const ssize_t n = read(master_, buffer, std::min(room, sizeof buffer));
     if (n > 0) {
       if (observer_)
         observer_(Direction::kFromProgrammer, MonotonicUs(), buffer, static_cast<size_t>(n));
@@ -157,6 +192,7 @@ void PtyLine::readInput(LinePeer& peer, int64_t now, bool* gone) {
       // speed first and then writes.
       termios t;
       if (tcgetattr(master_, &t) == 0) baud_ = BaudForTermiosSpeed(cfgetospeed(&t));
+      transmitTook(now, static_cast<size_t>(n));
       peer.receive(now, baud_, buffer, static_cast<size_t>(n));
       continue;
     }

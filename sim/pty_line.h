@@ -14,10 +14,47 @@
 // runs, but its bytes are thrown away, as on a cable with nothing at the far
 // end. Time is milliseconds of the monotonic clock since create().
 //
+// Line timing (on unless setLineTiming(false)): the line takes the
+// programmer's bytes as a serial port's driver does. Its transmit buffer holds
+// kTransmitBuffer bytes ahead of the wire, and the wire carries one byte per
+// 10 bit times (8N1) at the programmer's speed; a turn reads from the device
+// only as many bytes as the buffer has room for at that moment. Bytes not
+// read stay queued in the kernel, and once that queue is full the
+// programmer's writes block, as they do on hardware. A byte is handed to the
+// peer when the buffer takes it, the time a driver would have accepted the
+// write; the peer adds the wire's time itself (the receiver model stamps each
+// byte with the moment it finished crossing), so the line never adds it a
+// second time. Without line timing every turn reads all there is.
+//
+// What differs from hardware: the kernel's own pseudo-terminal queue takes
+// bytes ahead of the transmit buffer, and nothing here can shrink it. Measured
+// on Linux 6.18 by writing to the device without blocking while nobody reads
+// the controlling side: 12928 bytes when written as the programmer writes
+// blocks (3 + 4 + 1 + 256 bytes), 20480 when written a byte at a time. So the
+// programmer's last write of a long request returns while about 17 KiB
+// (12928 + 4096 bytes) have still to cross, where hardware would have 4 KiB
+// left. The 12928 bytes alone take, against the 8 s reply time-out, 26.9 s of
+// line at 4800 bit/s, 13.5 s at 9600, 6.7 s at 19200, 3.4 s at 38400, 2.2 s at
+// 57600, 1.1 s at 115200 and 0.6 s at 230400.
+//
+// The kernel wakes a writer that its queue holds back only once the
+// controlling side has read the queue down to its last 128 bytes. The line
+// reads at the wire's rate in small steps every turn, so room appears in the
+// queue all the while; a writer that waits at most 2 s for a wake-up and then
+// tries again finds it. Measured with fwp: at 115200 bit/s its blocked writes
+// were woken every 0.75 to 1.1 s; at 4800 bit/s (32 KiB requests) each of its
+// 15 waits ran to its 2 s limit and then found room, and no write gave up.
+//
 // Speeds: the device's speed is read back after every read, so bytes are
 // stamped with the speed in force when they were read; a programmer that
 // writes at one speed and switches at once to another may see its last bytes
-// taken at the new speed.
+// taken at the new speed, and with line timing so may bytes that were still
+// queued when it switched. Bytes the transmit buffer holds when the speed
+// changes go out at the new speed.
+//
+// When the program closes the device, whatever it wrote and the line has not
+// read yet is handed to the peer in that turn, so a session's bytes never
+// reach the next session.
 //
 // An optional observer is told of every chunk the line moves through the
 // device, stamped with the monotonic clock in microseconds, so that the time
@@ -46,6 +83,9 @@ class PtyLine {
   PtyLine(const PtyLine&) = delete;
   PtyLine& operator=(const PtyLine&) = delete;
 
+  // Bytes a line with line timing takes ahead of the wire.
+  static constexpr size_t kTransmitBuffer = 4096;
+
   // Whether the device can be set to `baud` bit/s.
   static bool IsLineRate(uint32_t baud);
 
@@ -53,6 +93,10 @@ class PtyLine {
   // processing either way, and starts the clock. False with a one-line reason
   // in `why` when the pair cannot be made.
   bool create(uint32_t baud, std::string* why);
+
+  // Line timing, as described above; on until turned off. May be changed at
+  // any time; bytes already taken keep their place on the wire.
+  void setLineTiming(bool on) { lineTiming_ = on; }
 
   // The device path the programmer opens ("/dev/pts/3"); empty before create().
   const std::string& devicePath() const { return devicePath_; }
@@ -94,9 +138,15 @@ class PtyLine {
   void hangUp();
 
  private:
-  void readInput(LinePeer& peer, int64_t now, bool* gone);
+  void readInput(LinePeer& peer, int64_t now, bool drain, bool* gone);
   void writeOutput(LinePeer& peer, int64_t now);
   void waitForTurn() const;
+  // Bytes taken but not yet across the wire at `now`.
+  int64_t heldBytes(int64_t now) const;
+  // How many bytes a turn at `now` may read (SIZE_MAX without line timing).
+  size_t transmitRoom(int64_t now) const;
+  // `count` bytes read at `now`, at the speed last read back (baud_).
+  void transmitTook(int64_t now, size_t count);
 
   int master_ = -1;
   std::string devicePath_;
@@ -106,6 +156,12 @@ class PtyLine {
   std::vector<uint8_t> pending_;  // the peer's bytes the device has not taken yet
   size_t pendingHead_ = 0;
   IoObserver observer_;
+  bool lineTiming_ = true;
+  // The transmit buffer: the bytes taken since the wire last fell idle, when
+  // that was, and the speed they go out at.
+  int64_t wireSinceMs_ = 0;
+  int64_t wireBytes_ = 0;
+  uint32_t wireBaud_ = 0;
 };
 
 #endif  // VELMORA_SIM_PTY_LINE_H_

@@ -682,4 +682,22 @@ INSTANTIATE_TEST_SUITE_P(Cases, Ownership, ::testing::ValuesIn(kOwnershipCases),
                            return std::string(p.param.name);
                          });
 
+// A request that takes longer on the line than the 8 s reply time-out (135168
+// bytes with their framing: 11.7 s at 115200): fwp's writes wait for the line,
+// as a serial port's driver makes them wait, so its reply wait starts only
+// when no more than the transmit buffer and the kernel's queue (about 17 KiB,
+// 1.5 s) is left to cross.
+TEST_F(FwpSimTest, ARequestLongerThanTheReplyTimeOutIsWrittenAtTheLinesPace) {
+  SimProcess sim({"--loader", "115200", "--request-size", "131072", "--flash-out", flashOut});
+  const std::vector<std::pair<int, std::string>> images = {{2, SeededImage(131072, 12)}};
+  auto words = ImageWords(images);
+  words.insert(words.begin(), {"-uart", sim.comName()});
+  const ProgramResult r = Fwp(words);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.out, kBanner + ModeLines(2, 115200) + Update(0x10000) + Update(0x2FFFF) +
+                       "\nAPP CODE  OK!" + Tail());
+  ExpectPortFree(sim);
+  ExpectFlash(sim, images);
+}
+
 }  // namespace
