@@ -30,6 +30,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -48,6 +49,8 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr auto kReadTimeout = std::chrono::milliseconds(1);
 // How long a write waits for a device that takes nothing.
 constexpr auto kWriteStall = std::chrono::seconds(2);
+// How often a waiting write tries again, milliseconds.
+constexpr int kWriteRetryMs = 5;
 
 // Raw 8N1 at `speed`, every other setting of `t` that matters cleared.
 void MakeRaw8N1(termios* t, speed_t speed) {
@@ -130,8 +133,12 @@ class PosixSerialLink : public SerialLink {
       if (written == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return goneNow();
       const int waitMs = PollMs(lastProgress + kWriteStall);
       if (waitMs == 0) return goneNow();  // took nothing for two seconds
+      // In short steps, trying the write again after each: some drivers (a
+      // pseudo-terminal's) report room only once their queue is nearly
+      // empty, long after they could take more.
       pollfd p = {fd_, POLLOUT, 0};
-      if (::poll(&p, 1, waitMs) < 0 && errno != EINTR) return goneNow();
+      if (::poll(&p, 1, std::min(waitMs, kWriteRetryMs)) < 0 && errno != EINTR)
+        return goneNow();
       if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return goneNow();
     }
     return true;
