@@ -10,7 +10,9 @@ DialogUnits::DialogUnits(const QFontMetrics& metrics)
       charHeight_(metrics.height()) {}
 
 QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text,
-                                        QMessageBox::StandardButtons buttons) {
+                                        QMessageBox::StandardButtons buttons,
+                                        const QString& details) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kMessageCaption), text, buttons, parent);
+  if (!details.isEmpty()) box.setDetailedText(details);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
