@@ -93,6 +93,7 @@ void CPortDialog::OnUpdate() {
   progress.portNumber = PortNumberOfEntry(portCombo->currentText().toStdString());
   progress.engine = engine;
   if (progress.exec() == QDialog::Accepted) {
+    updateComplete = true;
     QMetaObject::invokeMethod(this, &QDialog::close, Qt::QueuedConnection);
     return;
   }

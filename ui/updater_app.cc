@@ -23,6 +23,7 @@ bool CUpdaterApp::InitInstance() {
     CPortDialog dialog(
         [](PortList& list, bool requireOpenable) { discoverPorts(list, requireOpenable); });
     dialog.exec();
+    updateComplete_ = dialog.updateComplete;
   }
   // A stopped run whose window was closed at once may still be finishing;
   // the engine's state must not go away under it.

@@ -21,6 +21,13 @@ class CUpdaterApp : public QApplication {
   // Runs the port dialog modally, then waits for a worker that may still be
   // finishing a stopped run. Returns false: the program then ends.
   bool InitInstance();
+
+  // The program's exit status after InitInstance: 0 when the dialog closed
+  // after "Update complete!", 1 when it closed without a complete update.
+  int ExitStatus() const { return updateComplete_ ? 0 : 1; }
+
+ private:
+  bool updateComplete_ = false;
 };
 
 #endif  // VELMORA_UI_UPDATER_APP_H_
