@@ -2,10 +2,12 @@
 // (and after Qt's options) are the programmer's command line, with
 // "<COMPORT>" standing for the chosen port's number, e.g.
 //   velmora fwp -uart 'COM<COMPORT>' -app app.bin
+// Exit status: 0 after "Update complete!", 1 when the dialog was closed
+// without a complete update.
 #include "ui/updater_app.h"
 
 int main(int argc, char** argv) {
   CUpdaterApp app(argc, argv);
   app.InitInstance();
-  return 0;
+  return app.ExitStatus();
 }

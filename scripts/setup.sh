@@ -8,7 +8,9 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
   # font for the offscreen platform, and an X server for the end-to-end test
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core xvfb xauth
   # the fuzz targets: clang 14 and its runtimes (libFuzzer, ASan, UBSan)
-  clang libclang-rt-14-dev)
+  clang libclang-rt-14-dev
+  # the Debian package: dpkg-shlibdeps finds its library dependencies
+  dpkg-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -24,9 +24,12 @@ class DialogUnits {
   int charHeight_;
 };
 
-// A message box captioned "Velmora", without icon, with `buttons`; returns
-// the button pressed. Runs modally on the window thread.
+// A message box captioned "Velmora", without icon, with `text` and
+// `buttons`; returns the button pressed. Non-empty `details` are the box's
+// detailed text, behind its "Show Details..." button. Runs modally on the
+// window thread.
 QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text,
-                                        QMessageBox::StandardButtons buttons);
+                                        QMessageBox::StandardButtons buttons,
+                                        const QString& details = QString());
 
 #endif  // VELMORA_UI_DIALOG_SUPPORT_H_

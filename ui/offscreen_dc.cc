@@ -17,3 +17,7 @@ COffscreenDC::~COffscreenDC() {
   QPainter window(widget_);
   window.drawPixmap(area_.topLeft(), bitmap_);
 }
+
+QRectF COffscreenDC::covered() const {
+  return {QPointF(area_.topLeft()), bitmap_.deviceIndependentSize()};
+}

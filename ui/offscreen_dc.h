@@ -3,6 +3,10 @@
 // destructor copies the pixmap to the widget in one step, so the widget never
 // shows a half-drawn state.
 //
+// The pixmap has the widget's device pixel ratio. Its pixels start
+// undefined, and the copy takes all of them: the caller paints the whole of
+// covered() first.
+//
 // Threads: the window thread, inside the widget's paint event.
 #ifndef VELMORA_UI_OFFSCREEN_DC_H_
 #define VELMORA_UI_OFFSCREEN_DC_H_
@@ -10,6 +14,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QRect>
+#include <QRectF>
 
 class QWidget;
 
@@ -20,6 +25,10 @@ class COffscreenDC : public QPainter {
   ~COffscreenDC();
   COffscreenDC(const COffscreenDC&) = delete;
   COffscreenDC& operator=(const COffscreenDC&) = delete;
+
+  // The whole pixmap in widget coordinates: the area, give or take the
+  // rounding of its size to whole device pixels.
+  QRectF covered() const;
 
  private:
   QWidget* widget_;

@@ -89,8 +89,10 @@ void CPercentProgressCtrl::paintEvent(QPaintEvent* event) {
   if (!layout.draw) return;
 
   COffscreenDC dc(this, event->rect());
-  dc.setPen(palette().color(QPalette::Dark));
-  dc.drawRect(rect().adjusted(0, 0, -1, -1));  // the thin border
+  // The thin border: everything the pixmap covers, then the client over it.
+  // Fills, not a pen's line, so that whole device pixels are painted at any
+  // device pixel ratio.
+  dc.fillRect(dc.covered(), palette().color(QPalette::Dark));
   dc.fillRect(layout.filled, barColour);
   dc.fillRect(layout.empty, backColour);
 

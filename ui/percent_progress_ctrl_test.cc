@@ -1,9 +1,13 @@
 // The bar's pixels, rendered into images pre-filled with a marker colour so
-// that what the bar leaves undrawn shows; its text; and its repaint rule.
+// that what the bar leaves undrawn shows (also on screens of device pixel
+// ratios 1 to 3, which ui/test_screens.json declares to the offscreen
+// platform); its text; and its repaint rule.
 #include "ui/percent_progress_ctrl.h"
 
 #include <QImage>
+#include <QScreen>
 #include <QTest>
+#include <cmath>
 
 namespace {
 
@@ -31,6 +35,29 @@ int LetterPixels(const QImage& image, const QRect& area, QColor letters, QColor 
       if (Distance(c, letters) < Distance(c, ground)) ++n;
     }
   return n;
+}
+
+QScreen* ScreenWithRatio(qreal ratio) {
+  for (QScreen* screen : QGuiApplication::screens())
+    if (screen->devicePixelRatio() == ratio) return screen;
+  return nullptr;
+}
+
+// Device pixels of `image` (at `ratio`) whose colour is none of those that
+// `allowed` gives for the pixel's square in logical coordinates; the first
+// few of them, for the failure message.
+template <typename Allowed>
+QString WrongPixels(const QImage& image, qreal ratio, Allowed allowed) {
+  QString wrong;
+  int count = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QRgb pixel = image.pixel(x, y);
+      if (allowed(QRectF(x / ratio, y / ratio, 1 / ratio, 1 / ratio)).contains(pixel)) continue;
+      if (++count <= 4) wrong += QString::asprintf(" (%d,%d)=#%06x", x, y, pixel & 0xffffff);
+    }
+  }
+  return count ? QString::number(count) + " pixels:" + wrong : QString();
 }
 
 // Counts the paints that reach the bar.
@@ -98,6 +125,61 @@ class PercentProgressCtrlTest : public QObject {
         QVERIFY2(c != kMarker, "every client pixel is painted");
       }
     }
+  }
+
+  // Inside a window, as in the progress window: every device pixel of the
+  // bar is its border, its fill or its empty part (no pixel left as the
+  // buffer or the window held it), at each device pixel ratio.
+  void coversEveryDevicePixel_data() {
+    QTest::addColumn<qreal>("ratio");
+    for (qreal ratio : {1.0, 1.25, 1.5, 2.0, 3.0}) QTest::addRow("%g", ratio) << ratio;
+  }
+  void coversEveryDevicePixel() {
+    QFETCH(qreal, ratio);
+    QScreen* screen = ScreenWithRatio(ratio);
+    QVERIFY2(screen, "ui/test_screens.json declares a screen of each ratio");
+    const QColor windowColour(0, 160, 0);
+    QWidget window;
+    window.setScreen(screen);
+    window.move(screen->geometry().topLeft() + QPoint(40, 40));
+    window.setFixedSize(216, 32);
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, windowColour);
+    window.setPalette(palette);
+    window.setAutoFillBackground(true);
+    auto* inner = new CPercentProgressCtrl(&window);
+    // The bar's top-left corner falls on a device pixel's corner at every
+    // ratio; its right and bottom edges, the client's edges and the split
+    // fall inside device pixels at 1.25 and 1.5.
+    const QRect barArea(8, 8, 201, 15);
+    inner->setGeometry(barArea);
+    inner->SetRange(0, 1000);
+    inner->SetPos(333);
+    inner->SetWindowText(" ");  // no letters: every pixel is a fill
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(inner->devicePixelRatioF(), ratio);
+
+    QImage image(std::ceil(window.width() * ratio), std::ceil(window.height() * ratio),
+                 QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(kMarker);
+    window.render(&image);
+
+    const QRect inside = barArea.adjusted(1, 1, -1, -1);
+    const BarLayout layout = ComputeBarLayout(inside, 0, 1000, 333, " ");
+    QCOMPARE(layout.filled.width(), 66);  // 199 x 0.333, truncated
+    const QRgb frame = inner->palette().color(QPalette::Dark).rgb();
+    const auto allowed = [&](const QRectF& square) {
+      QList<QRgb> colours;
+      if (!QRectF(barArea).contains(square)) colours << windowColour.rgb();
+      if (QRectF(barArea).intersects(square) && !QRectF(inside).contains(square)) colours << frame;
+      if (QRectF(layout.filled).intersects(square)) colours << inner->barColour.rgb();
+      if (QRectF(layout.empty).intersects(square)) colours << inner->backColour.rgb();
+      return colours;
+    };
+    const QString wrong = WrongPixels(image, ratio, allowed);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
   }
 
   void nearlyAndWhollyFull() {
@@ -172,5 +254,12 @@ class PercentProgressCtrlTest : public QObject {
   QRect client;
 };
 
-QTEST_MAIN(PercentProgressCtrlTest)
+int main(int argc, char** argv) {
+  // The offscreen platform with one screen of each device pixel ratio; the
+  // first, of ratio 1, is the primary screen.
+  qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" VELMORA_TEST_SCREENS);
+  QApplication app(argc, argv);
+  PercentProgressCtrlTest test;
+  return QTest::qExec(&test, argc, argv);
+}
 #include "percent_progress_ctrl_test.moc"

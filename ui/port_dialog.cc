@@ -1,13 +1,16 @@
 #include "ui/port_dialog.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <cstdlib>
 
 #include "engine/programmer.h"
 #include "resources/strings.h"
 #include "ui/dialog_support.h"
+#include "ui/port_item_delegate.h"
 #include "ui/split_token.h"
 #include "ui/update_progress_dialog.h"
 #include "ui_port_dialog.h"
@@ -50,6 +53,9 @@ CPortDialog::CPortDialog(const Discovery& discovery, QWidget* parent)
   form.IDCANCEL->setFixedSize(du.size(50, 14));
   setFixedSize(du.size(133, 67));
 
+  // The opened list shows each entry's adapter after it.
+  portCombo->setItemDelegate(new PortItemDelegate(portCombo));
+
   connect(form.IDOK, &QPushButton::clicked, this, &CPortDialog::OnUpdate);
   connect(form.IDCANCEL, &QPushButton::clicked, this, &QDialog::reject);
   workerWatch_->setInterval(100);
@@ -72,11 +78,19 @@ void CPortDialog::FillPortList(const Discovery& discovery) {
     // takes a port number: listing it would only offer a run that fails.
     if (port.portName.empty()) continue;
     portCombo->addItem(QString::fromLocal8Bit(PortEntryText(port)));
-    portCombo->setItemData(portCombo->count() - 1,
-                           QString::fromLocal8Bit(port.devicePath + "\n" + port.description),
+    const int item = portCombo->count() - 1;
+    portCombo->setItemData(item, QString::fromLocal8Bit(port.description), kAdapterRole);
+    portCombo->setItemData(item, QString::fromLocal8Bit(port.devicePath + "\n" + port.description),
                            Qt::ToolTipRole);
   }
   if (portCombo->count() > 0) portCombo->setCurrentIndex(0);
+  // The opened list is as wide as its widest entry with its adapter; the
+  // closed list keeps its width.
+  QAbstractItemView* list = portCombo->view();
+  int width = list->sizeHintForColumn(0) + 2 * list->frameWidth();
+  if (portCombo->count() > portCombo->maxVisibleItems())
+    width += list->verticalScrollBar()->sizeHint().width();
+  list->setMinimumWidth(width);
   if (!failure.isEmpty()) {
     // Shown once the dialog is up, over it.
     QMetaObject::invokeMethod(
@@ -93,6 +107,7 @@ void CPortDialog::OnUpdate() {
   progress.portNumber = PortNumberOfEntry(portCombo->currentText().toStdString());
   progress.engine = engine;
   if (progress.exec() == QDialog::Accepted) {
+    updateComplete = true;
     QMetaObject::invokeMethod(this, &QDialog::close, Qt::QueuedConnection);
     return;
   }

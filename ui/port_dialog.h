@@ -46,6 +46,9 @@ class CPortDialog : public QDialog {
   // Handed on to each progress window; tests replace the engine.
   RunChannel::Engine engine;
 
+  // Whether an update completed; the dialog then closed by itself.
+  bool updateComplete = false;
+
  private:
   void FillPortList(const Discovery& discovery);
   void OnUpdate();

@@ -3,11 +3,13 @@
 // line ("x -uart COM<COMPORT>", set in main).
 #include "ui/port_dialog.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QPushButton>
 #include <QTest>
 #include <atomic>
 
+#include "ui/port_item_delegate.h"
 #include "ui/test_support.h"
 
 namespace {
@@ -47,6 +49,54 @@ class PortDialogTest : public QObject {
     QVERIFY(!dialog.portCombo->isEditable());
     QCOMPARE(dialog.portCombo->itemData(1, Qt::ToolTipRole).toString(),
              QString("/dev/tty-COM1\ndesc COM1"));
+  }
+
+  // In the opened list each entry is followed by its adapter, dimmed; the
+  // entry's own text, which Update reads, stays the bracketed name.
+  void openedListShowsTheAdapters() {
+    CPortDialog dialog(
+        Listing({{"/dev/ttyS0", "COM1", "ttyS0, 16550A (COM1)", 0, "ttyS0, 16550A"},
+                 {"/dev/ttyUSB0", "COM33", "FT232R USB UART (COM33)", 1, "FT232R USB UART"}}));
+    QCOMPARE(dialog.portCombo->itemText(1), QString("COM33"));
+    QCOMPARE(dialog.portCombo->itemData(1, kAdapterRole).toString(), QString("FT232R USB UART"));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.portCombo->showPopup();
+    QAbstractItemView* list = dialog.portCombo->view();
+    QTRY_VERIFY(list->isVisible());
+
+    // Wide enough for "COM33  FT232R USB UART", though the closed list is not.
+    const QFontMetrics metrics = list->fontMetrics();
+    QVERIFY(list->viewport()->width() >= metrics.horizontalAdvance("COM33  FT232R USB UART"));
+    QVERIFY(dialog.portCombo->width() < metrics.horizontalAdvance("COM33  FT232R USB UART"));
+
+    // The row's letters: the entry's in the text colour, the adapter's
+    // beyond it in the dimmed colour, none past the adapter's end.
+    const QRect row = list->visualRect(list->model()->index(1, 0));
+    QImage image(list->viewport()->size(), QImage::Format_RGB32);
+    list->viewport()->render(&image);
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    option.state &= ~QStyle::State_Selected;
+    const QColor dimmed = PortItemDelegate::DimmedColour(option);
+    const QColor text = list->palette().color(QPalette::Text);
+    const int adapterStart = metrics.horizontalAdvance("COM33  ");
+    const auto darkest = [&](int from, int to) {
+      int best = 255 * 3;
+      for (int y = row.top(); y <= row.bottom(); ++y)
+        for (int x = from; x < to; ++x) {
+          const QColor c = image.pixelColor(x, y);
+          best = std::min(best, c.red() + c.green() + c.blue());
+        }
+      return best;
+    };
+    const auto sum = [](const QColor& c) { return c.red() + c.green() + c.blue(); };
+    QCOMPARE(dialog.portCombo->currentIndex(), 0);  // row 1 is drawn unselected
+    QVERIFY(darkest(0, adapterStart) <= sum(text) + 60);
+    const int adapterDarkest = darkest(adapterStart + 4, row.right());
+    QVERIFY2(std::abs(adapterDarkest - sum(dimmed)) <= 60,
+             qPrintable(QString("darkest %1, dimmed %2").arg(adapterDarkest).arg(sum(dimmed))));
+    dialog.portCombo->hidePopup();
   }
 
   void portNumbers() {

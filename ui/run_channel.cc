@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "engine/console.h"
 #include "ui/update_thread.h"
 
 QEvent::Type ProgressEvent::eventType() {
@@ -30,6 +31,8 @@ bool RunChannel::start(QObject* receiver, Run run) {
     receiver_ = receiver;
   }
   run_ = std::move(run);
+  console.clear();
+  SetEngineConsole(&console);
   workerEnded_.store(false);
   worker_ = std::thread(UpdateThreadProc, this);
   return true;

@@ -1,6 +1,7 @@
 // What one programming run shares between the progress window and its
 // worker: the run flag, the target the engine posts to, the hold that pauses
-// the worker while the stop question is shown, and the worker thread itself.
+// the worker while the stop question is shown, the console that records what
+// the run prints, and the worker thread itself.
 //
 // There is one channel per process (the engine's state is process-wide too),
 // and it outlives every progress window: a window that closes while its
@@ -27,6 +28,7 @@
 #include <thread>
 
 #include "engine/progress.h"
+#include "ui/run_console.h"
 
 class QObject;
 
@@ -61,8 +63,9 @@ class RunChannel final : public ProgressWindow {
   RunChannel& operator=(const RunChannel&) = delete;
 
   // Sets the flag to 1, publishes g_pRunFlag and g_hProgressWnd, makes
-  // `receiver` the post target and starts the worker on `run`. False (and
-  // nothing changed) while an earlier worker has not returned.
+  // `receiver` the post target, clears `console` and makes it the engine's,
+  // and starts the worker on `run`. False (and nothing changed) while an
+  // earlier worker has not returned.
   bool start(QObject* receiver, Run run);
 
   // Whether the worker has not yet returned.
@@ -79,6 +82,9 @@ class RunChannel final : public ProgressWindow {
   void waitForWorker();
 
   std::atomic<int> runFlag{0};
+
+  // What the current (or last) run printed.
+  RunConsole console;
 
   // Worker side.
   const Run& current() const { return run_; }

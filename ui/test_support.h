@@ -13,12 +13,12 @@
 #include <vector>
 
 // Watches for message boxes and answers each with the next of the queued
-// buttons (an unexpected box with its first button), recording its caption,
-// text, buttons and whether it has an icon.
+// buttons (an unexpected box with its first standard button), recording its
+// caption, text, detailed text, buttons and whether it has an icon.
 class MessageBoxAnswerer : public QObject {
  public:
   struct Seen {
-    QString caption, text;
+    QString caption, text, details;
     QMessageBox::StandardButtons buttons;
     bool hasIcon;
   };
@@ -47,10 +47,13 @@ class MessageBoxAnswerer : public QObject {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box || !box->isVisible() || box == answered_) return;
     answered_ = box;
-    seen.push_back({box->windowTitle(), box->text(), box->standardButtons(),
+    seen.push_back({box->windowTitle(), box->text(), box->detailedText(), box->standardButtons(),
                     box->icon() != QMessageBox::NoIcon});
     if (answers_.empty()) {
-      box->buttons().front()->click();
+      // Not "Show Details...", which is no standard button.
+      for (QAbstractButton* b : box->buttons()) {
+        if (box->standardButton(b) != QMessageBox::NoButton) return b->click();
+      }
       return;
     }
     Answer answer = answers_.front();

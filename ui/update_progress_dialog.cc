@@ -55,7 +55,11 @@ void CUpdateProgressDialog::OnInitDialog() {
     // An earlier run's worker is still finishing: nothing is started.
     QMetaObject::invokeMethod(
         this, [this] { done(QDialog::Rejected); }, Qt::QueuedConnection);
+    return;
   }
+  // Until the transfer posts its total the run has nothing to count: it
+  // loads the images, opens the port and looks for the receiver.
+  progressBar->SetWindowText(LoadString(IDS_LOOKING));
 }
 
 void CUpdateProgressDialog::customEvent(QEvent* event) {
@@ -68,6 +72,8 @@ void CUpdateProgressDialog::customEvent(QEvent* event) {
   switch (code) {
     case PROGRESS_SET_TOTAL:
       progressBar->SetRange(0, value);
+      // The percentage, unless the run is stopping.
+      if (RunChannel::process().runFlag.load() == 1) progressBar->SetWindowText(QString());
       break;
     case PROGRESS_SET_POSITION:
       progressBar->SetPos(value);
@@ -83,7 +89,9 @@ void CUpdateProgressDialog::customEvent(QEvent* event) {
 void CUpdateProgressDialog::OnFinished(int32_t outcome) {
   switch (outcome) {
     case OUTCOME_NOT_COMPLETE:
-      ShowMessage(this, LoadString(IDS_NOT_COMPLETE), QMessageBox::Ok);
+      // The box's details: what the programmer printed, which says why.
+      ShowMessage(this, LoadString(IDS_NOT_COMPLETE), QMessageBox::Ok,
+                  QString::fromLocal8Bit(RunChannel::process().console.text()));
       RunChannel::process().runFlag.store(0);
       QMetaObject::invokeMethod(this, &QDialog::close, Qt::QueuedConnection);
       break;
@@ -106,6 +114,7 @@ void CUpdateProgressDialog::reject() {
     if (ShowMessage(this, LoadString(IDS_STOP_QUESTION), QMessageBox::Yes | QMessageBox::No) ==
         QMessageBox::Yes) {
       run.runFlag.store(0);
+      progressBar->SetWindowText(LoadString(IDS_STOPPING));
     }
     run.release();
     return;

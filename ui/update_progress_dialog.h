@@ -2,11 +2,16 @@
 // first shown it starts the run on the process's RunChannel; the engine's
 // progress messages move its bar, and the worker's PROGRESS_FINISHED makes it
 // show the outcome and close: Accepted after a complete update, Rejected
-// otherwise.
+// otherwise. The box of a failed update holds what the programmer printed as
+// its details.
 //
 // Closing it (close box, Escape) while the worker runs asks whether to stop,
 // with the worker held at its next run-flag check until the answer; Yes
 // clears the run flag. Any other close ends the window at once.
+//
+// While there is no percentage to show the bar says why: "Looking for the
+// receiver..." from the start until the transfer posts its total, and
+// "Stopping..." from a Yes until the window closes.
 //
 // Threads: the window thread. The worker reaches the window only through
 // events posted via the RunChannel.

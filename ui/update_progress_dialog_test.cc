@@ -6,17 +6,20 @@
 #include <atomic>
 #include <thread>
 
+#include "engine/console.h"
 #include "ui/percent_progress_ctrl.h"
 #include "ui/test_support.h"
-#include "ui/updater_app.h"
 
 namespace {
 
-// Stands in for the programmer: posts a total and positions like the
-// transfer, checking the run flag before each step, until told to finish
-// (or stopped); then returns `result`.
+// Stands in for the programmer: looks for the receiver until it is found
+// (without checking the run flag, as detection does), then posts a total and
+// positions like the transfer, checking the run flag before each step, until
+// told to finish (or stopped); then returns `result`. A result of 3 prints
+// what the programmer prints for a failed image.
 struct StandIn {
   std::atomic<int> result{2};
+  std::atomic<bool> found{true};
   std::atomic<bool> finish{false};
   std::atomic<bool> ignoreFlag{false};  // runs on past a stop
   std::atomic<int> checks{0};
@@ -25,6 +28,7 @@ struct StandIn {
   RunChannel::Engine engine() {
     return [this](int count, char**) {
       argc = count;
+      while (!found) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       PostProgress(PROGRESS_SET_TOTAL, 1000);
       for (int position = 0; !finish; position = std::min(position + 10, 900)) {
         ++checks;
@@ -33,6 +37,11 @@ struct StandIn {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
       PostProgress(PROGRESS_SET_POSITION, 1000);
+      if (result == 3) {
+        Print("Addr : 0x%08X", 0x10000);
+        Print("\b\b\b\b\b\b\b\b%08X", 0x10100);
+        Print("\nProgramming failed!\n");
+      }
       return result.load();
     };
   }
@@ -76,6 +85,7 @@ class UpdateProgressDialogTest : public QObject {
     QCOMPARE(box.caption, QString("Velmora"));
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QVERIFY(!box.hasIcon);
+    QCOMPARE(box.details, QString());
   }
 
   void failedRunRejectsAndClearsTheFlag() {
@@ -83,21 +93,60 @@ class UpdateProgressDialogTest : public QObject {
     standIn->finish = true;
     QCOMPARE(dialog->exec(), int(QDialog::Rejected));
     QCOMPARE(answerer->seen.size(), size_t(1));
-    QCOMPARE(answerer->seen[0].text, QString("Update not complete!"));
+    const auto& box = answerer->seen[0];
+    QCOMPARE(box.text, QString("Update not complete!"));
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    // The address line as a terminal leaves it, then the reason.
+    QCOMPARE(box.details, QString("Addr : 0x00010100\nProgramming failed!\n"));
     QCOMPARE(RunChannel::process().runFlag.load(), 0);
   }
 
   void emptyCommandLineRunsTheRealProgrammer() {
-    // ProgrammerMain with no words shows its usage (to the silent console,
-    // whose key wait returns at once) and returns 0.
-    SilentConsole console;
-    SetEngineConsole(&console);
+    // ProgrammerMain with no words shows its usage, waits for a key (which
+    // the run's console answers at once) and returns 0.
     CUpdateProgressDialog real;
     real.commandTemplate = "";
     QCOMPARE(real.exec(), int(QDialog::Rejected));
-    SetEngineConsole(nullptr);
     QCOMPARE(answerer->seen.size(), size_t(1));
     QCOMPARE(answerer->seen[0].text, QString("Update not complete!"));
+    const QString details = answerer->seen[0].details;
+    QVERIFY2(details.startsWith("Flash Programmer V1.0.3.2\n"), qPrintable(details));
+    QVERIFY2(details.endsWith("             [-almanac file] [-app file]\n"
+                              "Press any key to continue . . . \n"),
+             qPrintable(details));
+  }
+
+  // The bar's text while the run has no percentage to show.
+  void lookingUntilTheTotal() {
+    standIn->found = false;
+    QString looking, total;
+    QTimer::singleShot(30, [&] {
+      looking = dialog->progressBar->text();
+      standIn->found = true;
+      QTRY_VERIFY(dialog->progressBar->text() != looking);
+      total = dialog->progressBar->text();
+      standIn->finish = true;
+    });
+    QCOMPARE(dialog->exec(), int(QDialog::Accepted));
+    QCOMPARE(looking, QString("Looking for the receiver..."));
+    QVERIFY2(total.endsWith('%'), qPrintable(total));
+  }
+
+  void stoppingUntilTheEngineStops() {
+    standIn->found = false;  // Yes while the receiver is looked for
+    QString beforeYes, afterYes;
+    answerer->Queue(QMessageBox::Yes, [&] { beforeYes = dialog->progressBar->text(); });
+    QTimer::singleShot(30, [this] { dialog->close(); });
+    QTimer::singleShot(150, [&] {
+      afterYes = dialog->progressBar->text();
+      standIn->found = true;  // posts its total, then sees the flag
+    });
+    QCOMPARE(dialog->exec(), int(QDialog::Rejected));
+    QCOMPARE(beforeYes, QString("Looking for the receiver..."));
+    QCOMPARE(afterYes, QString("Stopping..."));
+    // The total came after the Yes and left the text.
+    QCOMPARE(dialog->progressBar->text(), QString("Stopping..."));
+    QCOMPARE(answerer->seen.size(), size_t(1));
   }
 
   void noKeepsTheRunGoingWhileHeld() {

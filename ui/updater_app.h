@@ -1,23 +1,13 @@
 // CUpdaterApp: the application. It runs one modal dialog, the port dialog,
-// and the program ends when that dialog closes. The programmer's printed
-// output is discarded and its waits for a key return at once: the dialog
-// tool reads no terminal.
+// and the program ends when that dialog closes. Each run's printed output is
+// recorded by the run's console (RunChannel), and echoed to standard output
+// when that is a terminal; the programmer's waits for a key return at once.
 //
 // Threads: the window thread (the one that constructs it).
 #ifndef VELMORA_UI_UPDATER_APP_H_
 #define VELMORA_UI_UPDATER_APP_H_
 
 #include <QApplication>
-
-#include "engine/console.h"
-
-// The engine console of the dialog tool: prints nothing, never waits.
-class SilentConsole : public Console {
- public:
-  void write(std::string_view) override {}
-  void writeError(std::string_view) override {}
-  void waitForKey() override {}
-};
 
 class CUpdaterApp : public QApplication {
   Q_OBJECT
@@ -32,8 +22,12 @@ class CUpdaterApp : public QApplication {
   // finishing a stopped run. Returns false: the program then ends.
   bool InitInstance();
 
+  // The program's exit status after InitInstance: 0 when the dialog closed
+  // after "Update complete!", 1 when it closed without a complete update.
+  int ExitStatus() const { return updateComplete_ ? 0 : 1; }
+
  private:
-  SilentConsole console_;
+  bool updateComplete_ = false;
 };
 
 #endif  // VELMORA_UI_UPDATER_APP_H_

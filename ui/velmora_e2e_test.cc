@@ -1,6 +1,9 @@
 // The dialog tool end to end, under a real X server: the real application
 // object, port discovery and programmer against velmora-sim on a
-// pseudo-terminal, driven by pressing "Update" and answering the outcome.
+// pseudo-terminal, driven by pressing "Update" and answering the outcome;
+// what the outcome box says and holds as details, what the bar says while
+// the receiver is looked for and while a run stops, and the exit status the
+// program would end with.
 //
 // main builds the application with the command line a user would give,
 // "fwp -uart COM<COMPORT> -app <dir>/app.bin", so the worker builds its words
@@ -41,11 +44,16 @@ CPercentProgressCtrl* ProgressBar() {
   return nullptr;
 }
 
-struct Session {
-  bool dialogFound = false;
-  bool stillOpenAfterOutcome = false;
-  QString barText;
-};
+CUpdaterApp* App() {
+  return static_cast<CUpdaterApp*>(qApp);
+}
+
+// The bar's text `ms` from now, while the progress window is up.
+void NoteBarText(int ms, QString& text) {
+  QTimer::singleShot(ms, [&text] {
+    if (CPercentProgressCtrl* bar = ProgressBar()) text = bar->text();
+  });
+}
 
 // Runs the application until its port dialog ends; `drive` runs inside it.
 // Returns whether InitInstance came back (the program would end).
@@ -55,7 +63,7 @@ bool RunApplication(Drive drive) {
     CPortDialog* dialog = PortDialog();
     drive(dialog);
   });
-  return !static_cast<CUpdaterApp*>(qApp)->InitInstance();
+  return !App()->InitInstance();
 }
 
 // Selects `com` and presses Update; answers the outcome box with OK, noting
@@ -87,6 +95,56 @@ TEST(VelmoraE2ETest, CompleteUpdateEndsTheProgram) {
   ASSERT_EQ(answerer.seen.size(), 1u);
   EXPECT_EQ(answerer.seen[0].text.toStdString(), "Update complete!");
   EXPECT_EQ(barText.toStdString(), "100%");
+  EXPECT_EQ(App()->ExitStatus(), 0);
+  sim.stop();
+}
+
+// Nothing answers: about 7 s of detection, then the programmer's reason.
+TEST(VelmoraE2ETest, SilentReceiverIsNotFound) {
+  SimProcess sim({"--com", "203", "--no-sentences", "--no-timing"});
+  MessageBoxAnswerer answerer;
+  QString barText, looking;
+  RunApplication([&](CPortDialog* dialog) {
+    ASSERT_NE(dialog, nullptr);
+    NoteBarText(1000, looking);
+    Update(dialog, sim.comName(), answerer, barText);
+    dialog->reject();
+  });
+  EXPECT_EQ(looking.toStdString(), "Looking for the receiver...");
+  ASSERT_EQ(answerer.seen.size(), 1u);
+  EXPECT_EQ(answerer.seen[0].text.toStdString(), "Update not complete!");
+  EXPECT_EQ(answerer.seen[0].details.toStdString(),
+            "Flash Programmer V1.0.3.2\nDevice not found!\n");
+  EXPECT_EQ(App()->ExitStatus(), 1);
+  sim.stop();
+}
+
+// Yes while the receiver is looked for: the run stops once detection gives
+// up, with no box, and the dialog stays open.
+TEST(VelmoraE2ETest, StopWhileLookingEndsWithoutABox) {
+  SimProcess sim({"--com", "204", "--no-sentences", "--no-timing"});
+  MessageBoxAnswerer answerer;
+  QString stopping;
+  bool openAfterStop = false;
+  RunApplication([&](CPortDialog* dialog) {
+    ASSERT_NE(dialog, nullptr);
+    const int index = dialog->portCombo->findText(QString::fromStdString(sim.comName()));
+    ASSERT_GE(index, 0);
+    dialog->portCombo->setCurrentIndex(index);
+    answerer.Queue(QMessageBox::Yes);
+    QTimer::singleShot(500, [] {
+      if (CPercentProgressCtrl* bar = ProgressBar()) bar->window()->close();
+    });
+    NoteBarText(1500, stopping);
+    dialog->updateButton->click();  // returns when the progress window has closed
+    openAfterStop = dialog->isVisible();
+    dialog->reject();
+  });
+  EXPECT_EQ(stopping.toStdString(), "Stopping...");
+  ASSERT_EQ(answerer.seen.size(), 1u);  // the question only
+  EXPECT_EQ(answerer.seen[0].text.toStdString(), "Do you want to stop updating?");
+  EXPECT_TRUE(openAfterStop);
+  EXPECT_EQ(App()->ExitStatus(), 1);
   sim.stop();
 }
 
@@ -107,8 +165,14 @@ TEST(VelmoraE2ETest, FailedImageLeavesTheDialogOpen) {
   });
   ASSERT_EQ(answerer.seen.size(), 1u);
   EXPECT_EQ(answerer.seen[0].text.toStdString(), "Update not complete!");
+  // The address line as the terminal leaves it: the last block requested
+  // of the 20000-byte image.
+  EXPECT_EQ(answerer.seen[0].details.toStdString(),
+            "Flash Programmer V1.0.3.2\nISP mode 115200 bps\nAddr : 0x00014000\n"
+            "Programming failed!\n");
   EXPECT_TRUE(openAfterFailure);
   EXPECT_TRUE(updateEnabled);
+  EXPECT_EQ(App()->ExitStatus(), 1);
   sim.stop();
 }
 
