@@ -152,6 +152,9 @@ class UpdateProgressDialogTest : public QObject {
   void noKeepsTheRunGoingWhileHeld() {
     answerer->Queue(QMessageBox::No, [this] {
       // The worker is held at its run-flag check while the question is up.
+      // It counts a check before it reaches the hold, so the count is taken
+      // once the worker has had time to get there.
+      QTest::qWait(20);
       const int checks = standIn->checks;
       QTest::qWait(50);
       QCOMPARE(standIn->checks.load(), checks);
