@@ -8,7 +8,10 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
   # font for the offscreen platform, and an X server for the end-to-end test
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core xvfb xauth
   # the fuzz targets: clang 14 and its runtimes (libFuzzer, ASan, UBSan)
-  clang libclang-rt-14-dev)
+  clang libclang-rt-14-dev
+  # the Windows build: mingw-w64 (64-bit, posix threads) and Wine to run its
+  # programs and tests; GoogleTest's sources, built for the target
+  g++-mingw-w64-x86-64-posix wine64 googletest)
 
 missing=()
 for p in "${packages[@]}"; do

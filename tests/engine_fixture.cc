@@ -1,10 +1,11 @@
 #include "tests/engine_fixture.h"
 
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+
+#include "tests/platform_files.h"
 
 #include "engine/programmer.h"
 #include "engine/reply_reader.h"
@@ -85,8 +86,7 @@ EngineTest::EngineTest() {
   g_pAbortFlag = nullptr;
   g_hProgressWnd = nullptr;
   SetEngineConsole(&console);
-  char pattern[] = "/tmp/velmora-test-XXXXXX";
-  dir = mkdtemp(pattern);
+  dir = MakeScratchDirectory();
 }
 
 EngineTest::~EngineTest() {
