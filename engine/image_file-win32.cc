@@ -44,10 +44,10 @@ ImageFileStatus ReadOpenFile(HANDLE file, std::unique_ptr<uint8_t[]>* data, int3
 }  // namespace
 
 ImageFileStatus ReadImageFile(const char* path, std::unique_ptr<uint8_t[]>* data, int32_t* length) {
-  // A directory does not open as a file at all; it is no image, like a file
-  // that is not there.
+  // A directory is no image, like a file that is not there. (Devices and
+  // pipes may have no attributes at all; they are found out once open.)
   const DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return ImageFileStatus::kNotFound;
   const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
