@@ -14,6 +14,9 @@ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=address,
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$(nproc)")
 
+# The Windows programs, cross-built, under Wine (scripts/test-windows.sh).
+scripts/test-windows.sh
+
 # ThreadSanitizer: only the front end's unit tests, built alone to keep CI
 # short. The end-to-end test is left out: under a real X server Qt's own
 # event-reader thread, which the sanitizer cannot see into, dominates it.
