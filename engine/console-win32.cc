@@ -3,12 +3,27 @@
 // as CR LF, and a console shows it as a line end either way; the address
 // updates' backspaces pass unchanged). The short usage's wait is the command
 // interpreter's own PAUSE, and a key is one character from getchar().
+//
+// Ctrl-C, Ctrl-Break or the console closing ends a key wait at once: while
+// the wait lasts, a control handler of its own cancels the blocked read, and
+// then passes the event on to the program's handlers.
+#include <windows.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
 #include "engine/console.h"
 
 namespace {
+
+// The thread blocked in a key wait, or null.
+std::atomic<HANDLE> g_keyWaiter{nullptr};
+
+BOOL WINAPI EndKeyWait(DWORD) {
+  if (const HANDLE waiter = g_keyWaiter.load()) CancelSynchronousIo(waiter);
+  return FALSE;
+}
 
 class Win32Console : public Console {
  public:
@@ -24,7 +39,17 @@ class Win32Console : public Console {
 
   // One character; on a console it arrives with Enter. End of input ends the
   // wait as well.
-  void waitForKey() override { (void)std::getchar(); }
+  void waitForKey() override {
+    HANDLE self = nullptr;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    g_keyWaiter = self;
+    SetConsoleCtrlHandler(EndKeyWait, TRUE);
+    (void)std::getchar();
+    SetConsoleCtrlHandler(EndKeyWait, FALSE);
+    g_keyWaiter = nullptr;
+    if (self) CloseHandle(self);
+  }
 
   // The interpreter prints its own prompt, waits for a key and ends the line.
   void pause() override {

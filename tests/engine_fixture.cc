@@ -1,15 +1,13 @@
 #include "tests/engine_fixture.h"
 
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
-#include "tests/platform_files.h"
-
 #include "engine/programmer.h"
 #include "engine/reply_reader.h"
 #include "serial/serial_port.h"
+#include "tests/platform_files.h"
 
 std::string Bytes(std::initializer_list<int> values) {
   std::string s;

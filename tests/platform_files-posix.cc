@@ -1,7 +1,6 @@
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-
-#include <gtest/gtest.h>
 
 #include "tests/platform_files.h"
 

@@ -1,6 +1,5 @@
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <random>
@@ -20,10 +19,9 @@ std::string MakeScratchDirectory() {
 
 NonImageFiles::NonImageFiles(const std::string&) {
   // A named pipe whose server waits for a client that never writes.
-  const std::string name =
-      "\\\\.\\pipe\\velmora-test-" + std::to_string(GetCurrentProcessId());
-  const HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096,
-                                       4096, 0, nullptr);
+  const std::string name = "\\\\.\\pipe\\velmora-test-" + std::to_string(GetCurrentProcessId());
+  const HANDLE pipe =
+      CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
   EXPECT_NE(pipe, INVALID_HANDLE_VALUE);
   pipe_ = pipe;
   paths_ = {"NUL", name};

@@ -541,6 +541,29 @@ const std::string kCannotOpenTail =
     "             [-almanac file] [-app file]\n" +
     std::string(58, '=') + "\n" + kNotFound;
 
+// A receiver that says nothing at all, and a port that is not there: both
+// runs end in "Device not found!", with nothing written.
+TEST_F(FwpSimTest, SilentLineAndMissingPortFindNoDevice) {
+  {
+    SimProcess sim({"--no-sentences", "--flash-out", flashOut});
+    auto words = ImageWords({{2, "x"}});
+    words.insert(words.begin(), {"-uart", sim.comName()});
+    const ProgramResult r = Fwp(words);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + kNotFound);
+    EXPECT_EQ(r.err, "");
+    ExpectFlash(sim, {});
+  }
+  auto words = ImageWords({{2, "x"}});
+  words.insert(words.begin(), {"-uart", "COM250"});
+  const ProgramResult r = Fwp(words);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kBanner + "Can not open COM250 port!\n" + kCannotOpenTail);
+  EXPECT_EQ(r.err, FwpIsWindows() ? "fwp: no such port: COM250\n"
+                                  : "fwp: COM250 stands for no device here (no alias COM250 in " +
+                                        dir + "/ports)\n");
+}
+
 enum class Obstacle { kKilledSimulator, kSecondSimulator, kUnlockedHolder };
 
 struct OwnershipCase {

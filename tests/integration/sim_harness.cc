@@ -220,13 +220,18 @@ ProgramResult SimTest::Fwp(const std::vector<std::string>& args, const RunOption
     // one is, then compare the rest as on Linux.
     for (std::string* text : {&r.out, &r.err}) {
       for (size_t i = text->find('\n'); i != std::string::npos; i = text->find('\n', i + 1))
-        EXPECT_TRUE(i > 0 && (*text)[i - 1] == '\r') << "a bare line feed at " << i << ": " << *text;
+        EXPECT_TRUE(i > 0 && (*text)[i - 1] == '\r')
+            << "a bare line feed at " << i << ": " << *text;
       *text = std::regex_replace(*text, std::regex("\r\n"), "\n");
     }
   }
   static const std::regex time("Programming time : [0-9]+\\.[0-9][0-9] secs");
   r.out = std::regex_replace(r.out, time, "Programming time : T secs");
   return r;
+}
+
+bool FwpIsWindows() {
+  return !WineFwp().empty();
 }
 
 std::string ExpectedFlash(const std::vector<std::pair<uint32_t, std::string>>& images) {
