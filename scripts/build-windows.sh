@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs with mingw-w64 into DIR (default
-# build-win): DIR/bin/fwp.exe, and DIR/velmora-windows.zip with the programs
-# and their README. Extra arguments go to cmake, e.g. a target list after
-# --target is not taken; use VELMORA_WIN_TARGETS="fwp engine_test" to build
-# only those (the zip is made whenever fwp.exe is built).
+# build-win): DIR/bin/fwp.exe and the Windows unit tests, and
+# DIR/velmora-windows.zip with the programs (stripped; they need only DLLs
+# that come with Windows) and their README (docs/windows-README.txt).
+# Further arguments go to cmake's configure step. VELMORA_WIN_TARGETS="fwp"
+# builds only the targets it names.
 #   scripts/build-windows.sh [DIR] [cmake options...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,7 +20,8 @@ if [ -f "$dir/bin/fwp.exe" ]; then
   stage="$dir/velmora-windows"
   rm -rf "$stage" "$dir/velmora-windows.zip"
   mkdir -p "$stage"
-  cp "$dir/bin/fwp.exe" "$stage/"
+  # Without its debugging symbols, which only the build tree needs.
+  x86_64-w64-mingw32-strip -o "$stage/fwp.exe" "$dir/bin/fwp.exe"
   # Windows line ends, so that Notepad shows the README as it should.
   sed 's/$/\r/' docs/windows-README.txt >"$stage/README.txt"
   (cd "$dir" && cmake -E tar cf velmora-windows.zip --format=zip velmora-windows)
