@@ -6,14 +6,8 @@
 // setting stays as the port reports it (flow control, modem lines, special
 // characters). A settings record whose reading failed is never applied.
 //
-// Time-outs: the total read time-out's constant part is 1 ms. The port's own
-// read interval time-out stays, since it can only end a read sooner; its
-// per-byte read multiplier is dropped, because with it a 99-byte read of a
-// silent line would wait 99 times as long as the multiplier, far past the
-// millisecond that the programmer's polling waits count on. The write
-// time-outs stay as reported unless the port reports none (both zero), in
-// which case a write may take 2 s: a line that takes nothing must not hold a
-// write for ever.
+// Time-outs: a read returns within about 1 ms whatever the port reported
+// (serial_port-win32.h, LinkTimeouts).
 //
 // A line whose device fails a read or a write (it was removed), or that takes
 // nothing for two seconds, is going: from then on writes fail at once, and
@@ -21,6 +15,8 @@
 //
 // The settings and time-outs the port had before the open are put back when
 // the link is closed.
+#include "serial/serial_port-win32.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -43,16 +39,6 @@ constexpr DWORD kWriteStallMs = 2000;
 constexpr DWORD kWriteRetryMs = 5;
 // The most one ReadFile or WriteFile is asked for.
 constexpr size_t kMaxTransfer = 1u << 30;
-
-// The time-outs the link runs with, from those the port reported.
-COMMTIMEOUTS LinkTimeouts(const COMMTIMEOUTS& reported) {
-  COMMTIMEOUTS t = reported;
-  t.ReadTotalTimeoutConstant = kReadTimeoutMs;
-  t.ReadTotalTimeoutMultiplier = 0;
-  if (t.WriteTotalTimeoutConstant == 0 && t.WriteTotalTimeoutMultiplier == 0)
-    t.WriteTotalTimeoutConstant = kWriteStallMs;
-  return t;
-}
 
 class Win32SerialLink : public SerialLink {
  public:
@@ -215,6 +201,15 @@ class Win32PortOpener : public PortOpener {
 };
 
 }  // namespace
+
+COMMTIMEOUTS LinkTimeouts(const COMMTIMEOUTS& reported) {
+  COMMTIMEOUTS t = reported;
+  t.ReadTotalTimeoutConstant = kReadTimeoutMs;
+  t.ReadTotalTimeoutMultiplier = 0;
+  if (t.WriteTotalTimeoutConstant == 0 && t.WriteTotalTimeoutMultiplier == 0)
+    t.WriteTotalTimeoutConstant = kWriteStallMs;
+  return t;
+}
 
 PortOpener& PlatformPortOpener() {
   static Win32PortOpener opener;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/serial_port-win32.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -79,6 +80,28 @@ class NullModemTest : public ::testing::Test {
 
   std::string a_, b_;
 };
+
+// Fields in the order ReadInterval, ReadMultiplier, ReadConstant,
+// WriteMultiplier, WriteConstant.
+TEST(LinkTimeoutsTest, KeepTheReadContractWhateverThePortReported) {
+  const struct {
+    COMMTIMEOUTS reported, applied;
+  } cases[] = {
+      {{0, 0, 0, 0, 0}, {0, 0, 1, 0, 2000}},                // none at all
+      {{MAXDWORD, 0, 0, 0, 0}, {MAXDWORD, 0, 1, 0, 2000}},  // return at once
+      {{MAXDWORD, MAXDWORD, 50, 0, 0}, {MAXDWORD, 0, 1, 0, 2000}},
+      {{10, 50, 500, 5, 100}, {10, 0, 1, 5, 100}},  // a slow reader's
+      {{0, 0, 0, 0, 300}, {0, 0, 1, 0, 300}},       // its own write limit
+  };
+  for (const auto& c : cases) {
+    const COMMTIMEOUTS t = LinkTimeouts(c.reported);
+    EXPECT_EQ(t.ReadIntervalTimeout, c.applied.ReadIntervalTimeout);
+    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, c.applied.ReadTotalTimeoutMultiplier);
+    EXPECT_EQ(t.ReadTotalTimeoutConstant, c.applied.ReadTotalTimeoutConstant);
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, c.applied.WriteTotalTimeoutMultiplier);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, c.applied.WriteTotalTimeoutConstant);
+  }
+}
 
 TEST_F(NullModemTest, EveryByteValueCrossesUnchangedBothWaysAtEveryRate) {
   std::string all;
