@@ -48,14 +48,15 @@ VELMORA_TEST_COM_A=COM5 VELMORA_TEST_COM_B=COM6 "$wine" build-win/bin/serial_tes
 
 # The core cases: the loader at each rate, sentences at 9600 and 38400 with
 # the switch, each slot, all slots, a write-protected boot and a failed
-# image, a silent line and a port that is not there, Ctrl-C (Wine hands
-# SIGINT to the program as one). Not the port another program holds: Wine
+# image, a silent line and a port that is not there, a line that goes away,
+# Ctrl-C (Wine hands SIGINT to the program as one). Not the port another program holds: Wine
 # does not keep a device's opens exclusive.
 core='*LoaderRate.*:*SentenceRate.*At9600To115200:*SentenceRate.*At38400To*'
 core+=':*EachSlot.*:FwpSimTest.AllThirteenSlotsInOneRunLandByteForByte'
 core+=':FwpSimTest.SentencesOnlyAt230400AreNotFound:FwpSimTest.ReadyReceiverWithoutImagesIsResultOne'
 core+=':FwpSimTest.SilentLineAndMissingPortFindNoDevice'
 core+=':*FaultTest.LosesNothing/WriteProtectedBoot:*FaultTest.LosesNothing/FailedImageStopsTheRun'
+core+=':*FaultTest.LosesNothing/TheLineGone*:SimTest.BootOnALineThatWentAwayIsNoResponse'
 core+=':*SignalTest.*/Interrupt*'
 VELMORA_WINE_FWP="$root/build-win/bin/fwp.exe" build/bin/integration_test --gtest_brief=1 \
   --gtest_filter="$core" || failed+=(integration_test)

@@ -9,8 +9,9 @@
 // Time-outs: a read returns within about 1 ms whatever the port reported
 // (serial_port-win32.h, LinkTimeouts).
 //
-// A line whose device fails a read or a write (it was removed), or that takes
-// nothing for two seconds, is going: from then on writes fail at once, and
+// A line whose device fails a read, a write or, after a read that brought
+// nothing, the status query (it was removed), or that takes nothing for two
+// seconds, is going: from then on writes fail at once, and
 // once a read finds nothing more to take, it has gone (gone()).
 //
 // The settings and time-outs the port had before the open are put back when
@@ -102,6 +103,12 @@ class Win32SerialLink : public SerialLink {
     const DWORD ask = static_cast<DWORD>(std::min(count, kMaxTransfer));
     if (!ReadFile(handle_, buffer, ask, &got, nullptr)) return failed(deadline, got);
     if (got == 0 && writeFailed_) return failed(deadline, got);
+    // A read that brought nothing asks whether the port is still there: some
+    // drivers (Wine's, on a terminal that has hung up) report a removed
+    // device only to the status query, never as a failed read.
+    DWORD errors = 0;
+    COMSTAT status;
+    if (got == 0 && !ClearCommError(handle_, &errors, &status)) return failed(deadline, got);
     return got;
   }
 
