@@ -28,9 +28,9 @@ cleanup() {
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
-"$wine" wineboot -i >/dev/null 2>&1
 # One Wine server for the whole run, rather than one per program started.
-"$(dirname "$wine")/wineserver" -p >/dev/null 2>&1
+"$(dirname "$wine")/wineserver" -p
+"$wine" wineboot -i >/dev/null 2>&1
 echo "test-windows: Wine prefix ready after $((SECONDS - start)) s"
 
 failed=()
