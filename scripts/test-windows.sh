@@ -46,12 +46,12 @@ ln -sfn "$end_b" "$WINEPREFIX/dosdevices/com6"
 VELMORA_TEST_COM_A=COM5 VELMORA_TEST_COM_B=COM6 "$wine" build-win/bin/serial_test.exe \
   --gtest_brief=1 || failed+=(serial_test.exe)
 
-# The core cases: the loader at each rate, sentences at 9600 and 38400 with
+# The core cases: the command line's texts, the loader at each rate, sentences at 9600 and 38400 with
 # the switch, each slot, all slots, a write-protected boot and a failed
 # image, a silent line and a port that is not there, a line that goes away,
 # Ctrl-C (Wine hands SIGINT to the program as one). Not the port another program holds: Wine
 # does not keep a device's opens exclusive.
-core='*LoaderRate.*:*SentenceRate.*At9600To115200:*SentenceRate.*At38400To*'
+core='SimTest.CommandLineTextsArePrintedExactly:*LoaderRate.*:*SentenceRate.*At9600To115200:*SentenceRate.*At38400To*'
 core+=':*EachSlot.*:FwpSimTest.AllThirteenSlotsInOneRunLandByteForByte'
 core+=':FwpSimTest.SentencesOnlyAt230400AreNotFound:FwpSimTest.ReadyReceiverWithoutImagesIsResultOne'
 core+=':FwpSimTest.SilentLineAndMissingPortFindNoDevice'
