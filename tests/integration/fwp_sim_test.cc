@@ -584,8 +584,8 @@ TEST_F(SimTest, CommandLineTextsArePrintedExactly) {
   // The wait after the short usage is the command interpreter's PAUSE on
   // Windows (Wine's own wording here), its stand-in on Linux; standard input
   // is at its end, so neither waits.
-  const std::string pause = FwpIsWindows() ? "Press any key to continue... "
-                                           : "Press any key to continue . . . \n";
+  const std::string pause =
+      FwpIsWindows() ? "Press any key to continue... " : "Press any key to continue . . . \n";
   const std::string missing = dir + "/missing.bin";
   const struct {
     std::vector<std::string> words;
