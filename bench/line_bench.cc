@@ -18,6 +18,10 @@
 // Separately, fwp's processor time while it scans a silent line (the
 // simulator's firmware emits no sentences) until it gives up.
 //
+// With $VELMORA_WINE_FWP naming the Windows fwp.exe, that program is measured
+// instead, under Wine ($VELMORA_WINE, /usr/lib/wine/wine64 by default) in
+// $WINEPREFIX, where the simulator's COM name is linked to its terminal.
+//
 // Prints Markdown tables on standard output. Exit status: 0 measured, 1 a run
 // went wrong (nothing is reported as fast that did not write the flash), 2 bad
 // command line.
@@ -67,6 +71,19 @@ int64_t NowUs() {
 
 std::string Bin(const std::string& program) {
   return std::string(VELMORA_BIN_DIR) + "/" + program;
+}
+
+std::string WineFwp() {
+  const char* exe = getenv("VELMORA_WINE_FWP");
+  return exe ? exe : "";
+}
+
+// Where fwp's words go: to fwp, or to Wine with fwp.exe in front.
+std::string FwpProgram(std::vector<std::string>* args) {
+  if (WineFwp().empty()) return Bin("fwp");
+  args->insert(args->begin(), WineFwp());
+  const char* wine = getenv("VELMORA_WINE");
+  return wine && *wine ? wine : "/usr/lib/wine/wine64";
 }
 
 std::string ReadFile(const std::string& path) {
@@ -130,6 +147,14 @@ class Sim {
     std::getline(lines, com_);
     if (device.rfind("/dev/", 0) != 0 || com_.rfind("COM", 0) != 0)
       return fail(why, "velmora-sim did not start: " + ReadFile(errPath));
+    const char* prefix = getenv("WINEPREFIX");
+    if (!WineFwp().empty() && prefix) {
+      std::string name = com_;
+      std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+      const std::string link = std::string(prefix) + "/dosdevices/" + name;
+      unlink(link.c_str());
+      if (symlink(device.c_str(), link.c_str()) != 0) return fail(why, "cannot link " + link);
+    }
     return true;
   }
 
@@ -192,7 +217,9 @@ FwpRun RunFwp(const std::vector<std::string>& args, const std::string& errPath, 
   if (pipe2(out, O_CLOEXEC) != 0) return run;
   const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   const int64_t started = NowUs();
-  const pid_t pid = SpawnProgram(Bin("fwp"), args, out[1], err);
+  std::vector<std::string> words = args;
+  const std::string program = FwpProgram(&words);
+  const pid_t pid = SpawnProgram(program, words, out[1], err);
   close(out[1]);
   close(err);
   int64_t startUs = -1, startCpu = -1;

@@ -40,8 +40,12 @@ void Print(const char* format, ...) {
   va_end(again);
 }
 
+void Console::pause() {
+  write("Press any key to continue . . . ");
+  waitForKey();
+  write("\n");
+}
+
 void Pause() {
-  EngineConsole().write("Press any key to continue . . . ");
-  EngineConsole().waitForKey();
-  EngineConsole().write("\n");
+  EngineConsole().pause();
 }

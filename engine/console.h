@@ -27,6 +27,11 @@ class Console {
   // Waits for one key. Takes a single key without Enter on a terminal, and
   // returns at once at the end of input.
   virtual void waitForKey() = 0;
+
+  // The wait after the short usage. By default the text of the command
+  // interpreter's PAUSE, one key, then the line end that the interpreter
+  // echoes; a console whose interpreter has PAUSE runs that instead.
+  virtual void pause();
 };
 
 // Standard output and error, and the keyboard of the controlling terminal.
@@ -42,8 +47,7 @@ void SetEngineConsole(Console* console);
 // Formatted printing to the console in force.
 void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// The command interpreter's PAUSE: "Press any key to continue . . . ", one
-// key, then the line end that the interpreter echoes.
+// The command interpreter's PAUSE, through the console in force.
 void Pause();
 
 #endif  // VELMORA_ENGINE_CONSOLE_H_

@@ -11,6 +11,7 @@
 #include "engine/reply_reader.h"
 #include "sim/receiver_model.h"
 #include "tests/engine_fixture.h"
+#include "tests/platform_files.h"
 
 namespace {
 
@@ -332,13 +333,12 @@ INSTANTIATE_TEST_SUITE_P(Moments, AbortTest, ::testing::ValuesIn(kAbortCases),
                            return std::string(p.param.name);
                          });
 
-// What is no image file: devices, a FIFO without a writer (which must not
-// hang the run), a file whose length says nothing of its contents. None is
-// sent, and the run ends at once.
+// What is no image file: devices, a FIFO or pipe without a writer (which
+// must not hang the run), a file whose length says nothing of its contents.
+// None is sent, and the run ends at once.
 TEST_F(ProgrammerTest, OnlyARegularFileReadWholeIsAnImage) {
-  const std::string fifo = dir + "/fifo";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::string path : {"/dev/zero", "/dev/urandom", "/proc/self/status", fifo.c_str()}) {
+  const NonImageFiles others(dir);
+  for (const std::string& path : others.paths()) {
     console.out.clear();
     EXPECT_EQ(Run({"-app", path}), 0) << path;
     EXPECT_EQ(console.out, kBanner + "File \"" + path + "\" can not be read!\n" + kTail);

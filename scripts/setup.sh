@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that Velmora's build and tests need. Safe to run
 # again: it asks apt only for what is missing. Needs root (or sudo).
+#   scripts/setup.sh            the Linux build, its tests and the demo
+#   scripts/setup.sh windows    also the Windows cross build and Wine
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
@@ -11,6 +13,11 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   # the Debian package: dpkg-shlibdeps finds its library dependencies
   dpkg-dev)
+if [ "${1:-}" = windows ]; then
+  # the Windows build: mingw-w64 (64-bit, posix threads) and Wine to run its
+  # programs and tests; GoogleTest's sources, built for the target
+  packages+=(g++-mingw-w64-x86-64-posix wine64 googletest)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,7 +5,7 @@
 # Debian package, installed and run; then a short run of the libFuzzer targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh windows
 
 scripts/build.sh build
 (cd build && ctest --output-on-failure -j "$(nproc)")
@@ -13,6 +13,9 @@ scripts/build.sh build
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=address,undefined
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$(nproc)")
+
+# The Windows programs, cross-built, under Wine (scripts/test-windows.sh).
+scripts/test-windows.sh
 
 # ThreadSanitizer: only the front end's unit tests, built alone to keep CI
 # short. The end-to-end test is left out: under a real X server Qt's own

@@ -47,6 +47,12 @@
 // Nothing here opens a device or tells whether it exists; that is the
 // opener's business.
 //
+// On Windows there is no alias directory and no table: the system knows its
+// COM ports. There only ParseCanonicalNumber, ComNumber, ComName and the
+// two-argument DevicePathForPort exist; the last gives "\\.\" followed by
+// the name as typed, and no path for an empty name or one longer than 95
+// characters.
+//
 // Threads: any. The environment and the alias directory are read anew on
 // every call.
 #ifndef VELMORA_SERIAL_PORT_NAMES_H_

@@ -1,7 +1,5 @@
 #include "tests/engine_fixture.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +7,7 @@
 #include "engine/programmer.h"
 #include "engine/reply_reader.h"
 #include "serial/serial_port.h"
+#include "tests/platform_files.h"
 
 std::string Bytes(std::initializer_list<int> values) {
   std::string s;
@@ -85,8 +84,7 @@ EngineTest::EngineTest() {
   g_pAbortFlag = nullptr;
   g_hProgressWnd = nullptr;
   SetEngineConsole(&console);
-  char pattern[] = "/tmp/velmora-test-XXXXXX";
-  dir = mkdtemp(pattern);
+  dir = MakeScratchDirectory();
 }
 
 EngineTest::~EngineTest() {

@@ -541,6 +541,70 @@ const std::string kCannotOpenTail =
     "             [-almanac file] [-app file]\n" +
     std::string(58, '=') + "\n" + kNotFound;
 
+// A receiver that says nothing at all, and a port that is not there: both
+// runs end in "Device not found!", with nothing written.
+TEST_F(FwpSimTest, SilentLineAndMissingPortFindNoDevice) {
+  {
+    SimProcess sim({"--no-sentences", "--flash-out", flashOut});
+    auto words = ImageWords({{2, "x"}});
+    words.insert(words.begin(), {"-uart", sim.comName()});
+    const ProgramResult r = Fwp(words);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + kNotFound);
+    EXPECT_EQ(r.err, "");
+    ExpectFlash(sim, {});
+  }
+  auto words = ImageWords({{2, "x"}});
+  words.insert(words.begin(), {"-uart", "COM250"});
+  const ProgramResult r = Fwp(words);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kBanner + "Can not open COM250 port!\n" + kCannotOpenTail);
+  EXPECT_EQ(r.err, FwpIsWindows() ? "fwp: no such port: COM250\n"
+                                  : "fwp: COM250 stands for no device here (no alias COM250 in " +
+                                        dir + "/ports)\n");
+}
+
+// The texts of the command line as the real program prints them: the short
+// usage and its wait, the help, and errors before any port is opened.
+TEST_F(SimTest, CommandLineTextsArePrintedExactly) {
+  const std::string usage =
+      "KT2250[A] Flash Programmer V1.0.3.2 - Velmora; exit status 2 written, 1 ready, 3 image "
+      "failed, 0 failed\n"
+      "Usage :  Fwp [/? or -h or --h or -help]\n"
+      "             [-uart port] [-baud baud_rate] \n"
+      "             [-almanac file] [-app file]\n";
+  const std::string help = usage +
+                           "command :\n"
+                           "  /? or -h or --h or -help : this message\n"
+                           "  -uart         : COM1  to COM256 (default COM1)\n"
+                           "  -baud         : 9600, 19200, 38400, 57600,\n"
+                           "                  115200, 230400  (default 115200bps)\n"
+                           "  -almanac      : Almanac code\n"
+                           "  -app          : App code\n";
+  // The wait after the short usage is the command interpreter's PAUSE on
+  // Windows (Wine's own wording here), its stand-in on Linux; standard input
+  // is at its end, so neither waits.
+  const std::string pause =
+      FwpIsWindows() ? "Press any key to continue... " : "Press any key to continue . . . \n";
+  const std::string missing = dir + "/missing.bin";
+  const struct {
+    std::vector<std::string> words;
+    std::string out;
+  } cases[] = {
+      {{}, kBanner + usage + pause},
+      {{"-h"}, kBanner + help},
+      {{"/?"}, kBanner + help},
+      {{"-uart", "COM257"}, kBanner + "Unknow \"COM257\" port!\n" + kCannotOpenTail},
+      {{"-baud", "14400"}, kBanner + "Baud rate \"14400\" error!\n" + kCannotOpenTail},
+      {{"-app", missing}, kBanner + "File \"" + missing + "\" not found!\n" + kCannotOpenTail},
+  };
+  for (const auto& c : cases) {
+    const ProgramResult r = Fwp(c.words);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, c.out);
+  }
+}
+
 enum class Obstacle { kKilledSimulator, kSecondSimulator, kUnlockedHolder };
 
 struct OwnershipCase {

@@ -24,6 +24,18 @@ std::string Bin(const std::string& program) {
   return std::string(VELMORA_BIN_DIR) + "/" + program;
 }
 
+// The Windows fwp.exe to run under Wine instead of fwp, when
+// $VELMORA_WINE_FWP names one; empty otherwise.
+std::string WineFwp() {
+  const char* exe = std::getenv("VELMORA_WINE_FWP");
+  return exe ? exe : "";
+}
+
+std::string WineProgram() {
+  const char* wine = std::getenv("VELMORA_WINE");
+  return wine && *wine ? wine : "/usr/lib/wine/wine64";
+}
+
 int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -46,7 +58,13 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   int out[2], err[2];
   EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
   EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-  const pid_t pid = SpawnProgram(Bin(program), args, out[1], err[1], options.inFd);
+  std::string path = Bin(program);
+  std::vector<std::string> words = args;
+  if (program == "fwp" && !WineFwp().empty()) {
+    path = WineProgram();
+    words.insert(words.begin(), WineFwp());
+  }
+  const pid_t pid = SpawnProgram(path, words, out[1], err[1], options.inFd);
   close(out[1]);
   close(err[1]);
   ProgramResult result;
@@ -125,6 +143,16 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
   std::getline(lines, devicePath_);
   std::getline(lines, comName_);
   EXPECT_EQ(devicePath_.rfind("/dev/", 0), 0u) << "velmora-sim said: " << text << stderrText();
+  // Under Wine the COM name reaches the terminal through the prefix's
+  // device links (lower case, as Wine keeps them).
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (!WineFwp().empty() && prefix && !comName_.empty()) {
+    std::string name = comName_;
+    std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+    const std::string link = std::string(prefix) + "/dosdevices/" + name;
+    unlink(link.c_str());
+    EXPECT_EQ(symlink(devicePath_.c_str(), link.c_str()), 0) << link;
+  }
 }
 
 SimProcess::~SimProcess() {
@@ -187,9 +215,23 @@ std::string SimTest::ReadFile(const std::string& path) {
 
 ProgramResult SimTest::Fwp(const std::vector<std::string>& args, const RunOptions& options) {
   ProgramResult r = RunProgram("fwp", args, 120000, options);
+  if (!WineFwp().empty()) {
+    // The Windows C runtime writes each line end as CR LF: check that every
+    // one is, then compare the rest as on Linux.
+    for (std::string* text : {&r.out, &r.err}) {
+      for (size_t i = text->find('\n'); i != std::string::npos; i = text->find('\n', i + 1))
+        EXPECT_TRUE(i > 0 && (*text)[i - 1] == '\r')
+            << "a bare line feed at " << i << ": " << *text;
+      *text = std::regex_replace(*text, std::regex("\r\n"), "\n");
+    }
+  }
   static const std::regex time("Programming time : [0-9]+\\.[0-9][0-9] secs");
   r.out = std::regex_replace(r.out, time, "Programming time : T secs");
   return r;
+}
+
+bool FwpIsWindows() {
+  return !WineFwp().empty();
 }
 
 std::string ExpectedFlash(const std::vector<std::pair<uint32_t, std::string>>& images) {

@@ -31,6 +31,12 @@ struct RunOptions {
   int inFd = -1;                // standard input (/dev/null when -1)
 };
 
+// Whether fwp is the Windows fwp.exe under Wine ($VELMORA_WINE_FWP names it;
+// $VELMORA_WINE the Wine loader, $WINEPREFIX the prefix, in which each
+// simulator's COM name is linked to its terminal). Its output is then checked
+// for CR LF line ends and compared as on Linux.
+bool FwpIsWindows();
+
 // Runs `program` (a file in the build's bin folder) with `args`, standard
 // input from /dev/null, and waits for it (killing it after `timeoutMs`).
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The Windows programs under Wine: cross-builds fwp.exe and the Windows unit
+# tests (build-win), then runs, in one throwaway Wine prefix,
+#   - the engine's unit tests (engine_test.exe),
+#   - the Win32 serial backend against two COM ports joined like a null-modem
+#     cable (serial_test.exe; scripts/null-modem.py holds the two terminals),
+#   - the integration suite's core cases with the real fwp.exe against the
+#     real velmora-sim (build/bin/integration_test, VELMORA_WINE_FWP).
+# Expects the Linux build in build (scripts/test.sh makes it first).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+start=$SECONDS
+
+VELMORA_WIN_TARGETS="fwp engine_test serial_test" scripts/build-windows.sh build-win
+cmake --build build -j "$(nproc)" --target integration_test fwp velmora-sim
+echo "test-windows: built in $((SECONDS - start)) s"
+
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+export VELMORA_WINE=$wine WINEDEBUG=-all DISPLAY=
+export WINEPREFIX
+WINEPREFIX=$(mktemp -d /tmp/velmora-wine-XXXXXX)
+modem_pid=""
+cleanup() {
+  [ -n "$modem_pid" ] && kill "$modem_pid" 2>/dev/null
+  WINEPREFIX=$WINEPREFIX "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+# One Wine server for the whole run, rather than one per program started.
+"$(dirname "$wine")/wineserver" -p
+"$wine" wineboot -i >/dev/null 2>&1
+echo "test-windows: Wine prefix ready after $((SECONDS - start)) s"
+
+failed=()
+"$wine" build-win/bin/engine_test.exe --gtest_brief=1 || failed+=(engine_test.exe)
+
+# Two terminals joined; COM5 and COM6 are their ends.
+exec {modem_out}< <(exec python3 scripts/null-modem.py </dev/zero)
+modem_pid=$!
+read -r -u "$modem_out" end_a
+read -r -u "$modem_out" end_b
+ln -sfn "$end_a" "$WINEPREFIX/dosdevices/com5"
+ln -sfn "$end_b" "$WINEPREFIX/dosdevices/com6"
+VELMORA_TEST_COM_A=COM5 VELMORA_TEST_COM_B=COM6 "$wine" build-win/bin/serial_test.exe \
+  --gtest_brief=1 || failed+=(serial_test.exe)
+
+# The core cases: the command line's texts, the loader at each rate, sentences at 9600 and 38400 with
+# the switch, each slot, all slots, a write-protected boot and a failed
+# image, a silent line and a port that is not there, a line that goes away,
+# Ctrl-C (Wine hands SIGINT to the program as one). Not the port another program holds: Wine
+# does not keep a device's opens exclusive.
+core='SimTest.CommandLineTextsArePrintedExactly:*LoaderRate.*:*SentenceRate.*At9600To115200:*SentenceRate.*At38400To*'
+core+=':*EachSlot.*:FwpSimTest.AllThirteenSlotsInOneRunLandByteForByte'
+core+=':FwpSimTest.SentencesOnlyAt230400AreNotFound:FwpSimTest.ReadyReceiverWithoutImagesIsResultOne'
+core+=':FwpSimTest.SilentLineAndMissingPortFindNoDevice'
+core+=':*FaultTest.LosesNothing/WriteProtectedBoot:*FaultTest.LosesNothing/FailedImageStopsTheRun'
+core+=':*FaultTest.LosesNothing/TheLineGone*:SimTest.BootOnALineThatWentAwayIsNoResponse'
+core+=':*SignalTest.*/Interrupt*'
+VELMORA_WINE_FWP="$root/build-win/bin/fwp.exe" build/bin/integration_test --gtest_brief=1 \
+  --gtest_filter="$core" || failed+=(integration_test)
+
+echo "test-windows: $((SECONDS - start)) s in all"
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "test-windows: FAILED: ${failed[*]}" >&2
+  exit 1
+fi
