@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -126,3 +127,34 @@ TEST_F(SimTest, TraceThatCannotBeWrittenStopsTheRunBeforeThePortOpens) {
 }
 
 }  // namespace
+
+TEST_F(SimTest, TraceReadsAsTheProtocolsFrames) {
+  const std::string trace = dir + "/trace.txt";
+  SimProcess sim({"--loader", "115200", "--flash-out", flashOut});
+  setenv("VELMORA_TRACE", trace.c_str(), 1);
+  const ProgramResult r =
+      Fwp({"-uart", sim.comName(), "-almanac", WriteFile("almanac.bin", SeededImage(300, 2))});
+  unsetenv("VELMORA_TRACE");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(sim.stop(), 0) << sim.stderrText();
+
+  const ProgramResult frames = RunProgram("velmora-trace", {trace});
+  EXPECT_EQ(frames.status, 0) << frames.err;
+  static const std::regex time("^[0-9]+ ", std::regex::multiline);
+  // The scan's sync strings at the six rates below the loader's go unanswered.
+  std::string scan;
+  for (const char* rate : {"4800", "9600", "19200", "38400", "57600", "115200"})
+    scan += std::string("rate ") + rate + "\nP>R sync\n";
+  EXPECT_EQ(std::regex_replace(frames.out, time, ""),
+            "open 115200 " + sim.comName() + "\nrate 115200\ndrain 115200\n" + scan +
+                "R>P RX\n"
+                "P>R sync\n"
+                "R>P RX\n"
+                "P>R header address 0x00008000 length 300 marker 0x00008000 crc 0xFCD653FF\n"
+                "R>P BR 0x00008000 0x0000812B\n"
+                "P>R blocks 0x00008000 count 2 bytes 300\n"
+                "R>P PC 0x00008000 0x0000012C\n"
+                "P>R EX\n"
+                "P>R ABORT\n"
+                "close 115200\n");
+}
