@@ -21,6 +21,7 @@
 #include "engine/programmer.h"
 #include "engine/progress.h"
 #include "serial/saved_terminals-posix.h"
+#include "serial/trace.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
   for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  if (!InstallTraceFromEnvironment()) return 0;
   const int result = ProgrammerMain(argc, argv);
   if (!g_lastRun.aborted) return result;
   // On a terminal the address line has no line end yet.

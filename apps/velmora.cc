@@ -4,9 +4,11 @@
 //   velmora fwp -uart 'COM<COMPORT>' -app app.bin
 // Exit status: 0 after "Update complete!", 1 when the dialog was closed
 // without a complete update.
+#include "serial/trace.h"
 #include "ui/updater_app.h"
 
 int main(int argc, char** argv) {
+  if (!InstallTraceFromEnvironment()) return 1;
   CUpdaterApp app(argc, argv);
   app.InitInstance();
   return app.ExitStatus();

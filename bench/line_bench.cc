@@ -15,6 +15,10 @@
 //   output shows the transfer starting ("Addr : ") and ending ("Programming
 //   time"), from /proc/<pid>/schedstat (or /proc/<pid>/stat);
 // - fwp's peak resident memory (wait4's ru_maxrss).
+// Each transfer runs twice in a row: as it is, then with VELMORA_TRACE set
+// (a run with the trace counts only if the trace ends with the port's close);
+// a second table sets the traced run's throughput and processor time beside
+// the untraced one's.
 // Separately, fwp's processor time while it scans a silent line (the
 // simulator's firmware emits no sentences) until it gives up.
 //
@@ -381,6 +385,7 @@ struct TransferResult {
   double turnMedianUs = 0, turnP99Us = 0, turnMaxUs = 0;
   double cpuShare = -1;  // of one core, during the transfer
   int64_t maxRssBytes = 0;
+  int64_t traceBytes = -1;  // the trace's size; -1 untraced
 };
 
 struct Bench {
@@ -390,8 +395,12 @@ struct Bench {
 
   std::string path(const std::string& name) const { return dir + "/" + name; }
 
-  bool transfer(uint32_t baud, size_t size, TransferResult* r, std::string* why) {
-    const std::string tag = std::to_string(baud) + "-" + std::to_string(size);
+  // With `traced`, fwp runs with VELMORA_TRACE set and the run counts only
+  // if the trace ends with the port's close.
+  bool transfer(uint32_t baud, size_t size, bool traced, TransferResult* r, std::string* why) {
+    const std::string tag =
+        std::to_string(baud) + "-" + std::to_string(size) + (traced ? "-traced" : "");
+    const std::string trace = path("trace-" + tag + ".txt");
     const std::string image = SeededImage(size, static_cast<uint32_t>(size + baud));
     const std::string app = path("app-" + tag + ".bin");
     const std::string flash = path("flash-" + tag + ".bin");
@@ -406,8 +415,10 @@ struct Bench {
                    path("sim-" + tag + ".err"), why))
       return false;
     const int timeoutMs = static_cast<int>(60'000 + size * 30'000 / baud);
+    if (traced) setenv("VELMORA_TRACE", trace.c_str(), 1);
     const FwpRun run = RunFwp({"-uart", sim.com(), "-baud", std::to_string(baud), "-app", app},
                               path("fwp-" + tag + ".err"), timeoutMs);
+    unsetenv("VELMORA_TRACE");
     const int simStatus = sim.wait(10'000);
     const std::string label =
         "at " + std::to_string(baud) + " with " + std::to_string(size) + " bytes: ";
@@ -426,6 +437,16 @@ struct Bench {
     if (ReadFile(flash) != expected) {
       *why = label + "the flash does not hold the image";
       return false;
+    }
+    if (traced) {
+      const std::string text = ReadFile(trace);
+      const std::string close = " close " + std::to_string(baud) + "\n";
+      if (text.size() < close.size() ||
+          text.compare(text.size() - close.size(), close.size(), close) != 0) {
+        *why = label + "the trace does not end with the port's close";
+        return false;
+      }
+      r->traceBytes = static_cast<int64_t>(text.size());
     }
     Stream toReceiver, toProgrammer;
     if (!ParseIoLog(io, &toReceiver, &toProgrammer, why)) return false;
@@ -466,7 +487,7 @@ struct Bench {
     r->maxRssBytes = run.maxRssBytes;
     if (!keep) {
       std::error_code ignored;
-      for (const std::string& f : {app, flash, io}) std::filesystem::remove(f, ignored);
+      for (const std::string& f : {app, flash, io, trace}) std::filesystem::remove(f, ignored);
     }
     return true;
   }
@@ -524,6 +545,24 @@ std::string Mib(int64_t bytes) {
 
 const char* Met(bool ok) {
   return ok ? "met" : "**not met**";
+}
+
+// Each untraced run next to the traced run made straight after it.
+void ReportTrace(const std::vector<TransferResult>& plain,
+                 const std::vector<TransferResult>& traced) {
+  std::printf(
+      "\n| bit/s | image set | transfer s traced | throughput traced / untraced | fwp CPU in "
+      "transfer untraced | traced | trace size |\n|---:|---:|---:|---:|---:|---:|---:|\n");
+  for (size_t i = 0; i < plain.size() && i < traced.size(); ++i) {
+    const TransferResult& a = plain[i];
+    const TransferResult& b = traced[i];
+    auto cpu = [](double share) {
+      return share < 0 ? std::string("n/a") : Fixed(100 * share, 2) + " %";
+    };
+    std::printf("| %u | %s | %s | %s | %s | %s | %s |\n", a.baud, Size(a.imageBytes).c_str(),
+                Fixed(b.seconds, 3).c_str(), Fixed(a.seconds / b.seconds, 4).c_str(),
+                cpu(a.cpuShare).c_str(), cpu(b.cpuShare).c_str(), Mib(b.traceBytes).c_str());
+  }
 }
 
 void Report(const std::vector<TransferResult>& results, const FwpRun& wait) {
@@ -611,18 +650,20 @@ int main(int argc, char** argv) {
 
   std::vector<size_t> sizes = {64 * 1024};
   if (!quick) sizes.push_back(1024 * 1024);
-  std::vector<TransferResult> results;
+  std::vector<TransferResult> results, tracedResults;
   std::string why;
   bool ok = true;
   for (const size_t size : sizes) {
     for (const uint32_t baud : {115200u, 230400u}) {
       std::fprintf(stderr, "line_bench: %u bit/s, %s...\n", baud, Size(size).c_str());
-      TransferResult r;
-      if (!bench.transfer(baud, size, &r, &why)) {
+      TransferResult r, t;
+      if (!bench.transfer(baud, size, false, &r, &why) ||
+          !bench.transfer(baud, size, true, &t, &why)) {
         ok = false;
         break;
       }
       results.push_back(r);
+      tracedResults.push_back(t);
     }
     if (!ok) break;
   }
@@ -637,6 +678,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   Report(results, wait);
+  ReportTrace(results, tracedResults);
   if (bench.keep) {
     std::fprintf(stderr, "line_bench: scratch kept in %s\n", bench.dir.c_str());
   } else {
