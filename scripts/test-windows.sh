@@ -28,8 +28,9 @@ cleanup() {
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
-# One Wine server for the whole run, rather than one per program started.
-"$(dirname "$wine")/wineserver" -p
+# One Wine server for the whole run, rather than one per program started. Its
+# own output (a dump of its objects when it is ended) is of no use here.
+"$(dirname "$wine")/wineserver" -p >/dev/null 2>&1
 "$wine" wineboot -i >/dev/null 2>&1
 echo "test-windows: Wine prefix ready after $((SECONDS - start)) s"
 
