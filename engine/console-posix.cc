@@ -10,18 +10,8 @@
 
 namespace {
 
-class PosixConsole : public Console {
+class PosixConsole : public StdioConsole {
  public:
-  void write(std::string_view text) override {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-  }
-
-  void writeError(std::string_view line) override {
-    std::fflush(stdout);
-    std::fprintf(stderr, "fwp: %.*s\n", static_cast<int>(line.size()), line.data());
-  }
-
   void waitForKey() override {
     termios saved;
     const bool terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;

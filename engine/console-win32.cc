@@ -25,18 +25,8 @@ BOOL WINAPI EndKeyWait(DWORD) {
   return FALSE;
 }
 
-class Win32Console : public Console {
+class Win32Console : public StdioConsole {
  public:
-  void write(std::string_view text) override {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-  }
-
-  void writeError(std::string_view line) override {
-    std::fflush(stdout);
-    std::fprintf(stderr, "fwp: %.*s\n", static_cast<int>(line.size()), line.data());
-  }
-
   // One character; on a console it arrives with Enter. End of input ends the
   // wait as well.
   void waitForKey() override {

@@ -8,6 +8,16 @@ namespace {
 Console* g_console = nullptr;
 }  // namespace
 
+void StdioConsole::write(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+void StdioConsole::writeError(std::string_view line) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "fwp: %.*s\n", static_cast<int>(line.size()), line.data());
+}
+
 Console& EngineConsole() {
   return g_console ? *g_console : PlatformConsole();
 }

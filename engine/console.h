@@ -34,6 +34,15 @@ class Console {
   virtual void pause();
 };
 
+// Standard output and error through stdio, on every platform: the texts as
+// they are, flushed at once, and a reason as "fwp: <line>" on standard error.
+// The platform consoles add their key waits.
+class StdioConsole : public Console {
+ public:
+  void write(std::string_view text) override;
+  void writeError(std::string_view line) override;
+};
+
 // Standard output and error, and the keyboard of the controlling terminal.
 Console& PlatformConsole();
 
