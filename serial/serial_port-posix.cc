@@ -35,6 +35,7 @@
 #include <cstring>
 #include <thread>
 
+#include "serial/line_state.h"
 #include "serial/port_holders.h"
 #include "serial/port_names.h"
 #include "serial/saved_terminals-posix.h"
@@ -94,7 +95,7 @@ class PosixSerialLink : public SerialLink {
   ~PosixSerialLink() override {
     // What was written goes out at the speed it was written at before the
     // device gets its own settings back; a gone line has nothing to send.
-    if (!gone_) ::tcdrain(fd_);
+    if (!line_.gone()) ::tcdrain(fd_);
     ::tcsetattr(fd_, TCSANOW, &original_);
     ForgetTerminal(savedSlot_);
     ::ioctl(fd_, TIOCNXCL);
@@ -102,7 +103,7 @@ class PosixSerialLink : public SerialLink {
     ::close(fd_);
   }
 
-  bool gone() const override { return gone_; }
+  bool gone() const override { return line_.gone(); }
 
   void setBaudRate(uint32_t baud) override {
     speed_t speed;
@@ -117,7 +118,7 @@ class PosixSerialLink : public SerialLink {
   void drain() override { ::tcdrain(fd_); }
 
   bool write(const void* data, size_t count) override {
-    if (writeFailed_) return false;
+    if (line_.writeFailed()) return false;
     const uint8_t* next = static_cast<const uint8_t*>(data);
     size_t left = count;
     auto lastProgress = SteadyClock::now();
@@ -130,16 +131,16 @@ class PosixSerialLink : public SerialLink {
         continue;
       }
       if (written < 0 && errno == EINTR) continue;
-      if (written == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return goneNow();
+      if (written == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return line_.failWrite();
       const int waitMs = PollMs(lastProgress + kWriteStall);
-      if (waitMs == 0) return goneNow();  // took nothing for two seconds
+      if (waitMs == 0) return line_.failWrite();  // took nothing for two seconds
       // In short steps, trying the write again after each: some drivers (a
       // pseudo-terminal's) report room only once their queue is nearly
       // empty, long after they could take more.
       pollfd p = {fd_, POLLOUT, 0};
       if (::poll(&p, 1, std::min(waitMs, kWriteRetryMs)) < 0 && errno != EINTR)
-        return goneNow();
-      if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return goneNow();
+        return line_.failWrite();
+      if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return line_.failWrite();
     }
     return true;
   }
@@ -157,45 +158,28 @@ class PosixSerialLink : public SerialLink {
       if (n < 0 && errno == EINTR) continue;
       // With VMIN = VTIME = 0 an empty queue reads as 0 bytes, or as EAGAIN;
       // any other error (EIO once the device has gone) ends the read.
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return failed(deadline, got);
-      if (writeFailed_ && got == 0) return failed(deadline, got);
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return line_.failRead(deadline, got);
+      if (line_.writeFailed() && got == 0) return line_.failRead(deadline, got);
       const int waitMs = PollMs(deadline);
       if (waitMs == 0) break;
       pollfd p = {fd_, POLLIN, 0};
       const int ready = ::poll(&p, 1, waitMs);
-      if (ready < 0 && errno != EINTR) return failed(deadline, got);
+      if (ready < 0 && errno != EINTR) return line_.failRead(deadline, got);
       if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
         // Hung up: take what is still queued, then give up.
         const ssize_t last = ::read(fd_, into + got, count - got);
         if (last > 0) got += static_cast<size_t>(last);
-        return failed(deadline, got);
+        return line_.failRead(deadline, got);
       }
     }
     return got;
   }
 
  private:
-  // A read that cannot go on still keeps its millisecond, so that callers'
-  // polling loops do not spin on a device that has gone. Once it brings
-  // nothing more, the line has gone.
-  size_t failed(SteadyClock::time_point deadline, size_t got) {
-    if (got == 0) gone_ = true;
-    std::this_thread::sleep_until(deadline);
-    return got;
-  }
-
-  // A write failed or stalled: every later one fails at once, and the line
-  // has gone as soon as a read finds nothing more to take.
-  bool goneNow() {
-    writeFailed_ = true;
-    return false;
-  }
-
   const int fd_;
   const termios original_;
   const int savedSlot_;
-  bool writeFailed_ = false;
-  bool gone_ = false;
+  LineState line_;
 };
 
 // `path` as the user knows it: with the port name they gave when it differs.

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <thread>
 
+#include "serial/line_state.h"
 #include "serial/port_names.h"
 #include "serial/serial_port.h"
 
@@ -55,13 +56,13 @@ class Win32SerialLink : public SerialLink {
   ~Win32SerialLink() override {
     // What was written goes out at the rate it was written at before the
     // port gets its own settings back; a gone line has nothing to send.
-    if (!gone_) FlushFileBuffers(handle_);
+    if (!line_.gone()) FlushFileBuffers(handle_);
     if (haveState_) SetCommState(handle_, &state_);
     if (haveTimeouts_) SetCommTimeouts(handle_, &timeouts_);
     CloseHandle(handle_);
   }
 
-  bool gone() const override { return gone_; }
+  bool gone() const override { return line_.gone(); }
 
   void setBaudRate(uint32_t baud) override {
     DCB dcb = {};
@@ -75,14 +76,14 @@ class Win32SerialLink : public SerialLink {
   void drain() override { FlushFileBuffers(handle_); }
 
   bool write(const void* data, size_t count) override {
-    if (writeFailed_) return false;
+    if (line_.writeFailed()) return false;
     const uint8_t* next = static_cast<const uint8_t*>(data);
     size_t left = count;
     auto lastProgress = SteadyClock::now();
     while (left > 0) {
       DWORD written = 0;
       const DWORD ask = static_cast<DWORD>(std::min(left, kMaxTransfer));
-      if (!WriteFile(handle_, next, ask, &written, nullptr)) return goneNow();
+      if (!WriteFile(handle_, next, ask, &written, nullptr)) return line_.failWrite();
       if (written > 0) {
         next += written;
         left -= written;
@@ -90,7 +91,7 @@ class Win32SerialLink : public SerialLink {
         continue;
       }
       // The write time-out ran out with nothing taken.
-      if (SteadyClock::now() - lastProgress >= kWriteStall) return goneNow();
+      if (SteadyClock::now() - lastProgress >= kWriteStall) return line_.failWrite();
       Sleep(kWriteRetryMs);
     }
     return true;
@@ -101,41 +102,25 @@ class Win32SerialLink : public SerialLink {
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kReadTimeoutMs);
     DWORD got = 0;
     const DWORD ask = static_cast<DWORD>(std::min(count, kMaxTransfer));
-    if (!ReadFile(handle_, buffer, ask, &got, nullptr)) return failed(deadline, got);
-    if (got == 0 && writeFailed_) return failed(deadline, got);
+    if (!ReadFile(handle_, buffer, ask, &got, nullptr)) return line_.failRead(deadline, got);
+    if (got == 0 && line_.writeFailed()) return line_.failRead(deadline, got);
     // A read that brought nothing asks whether the port is still there: some
     // drivers (Wine's, on a terminal that has hung up) report a removed
     // device only to the status query, never as a failed read.
     DWORD errors = 0;
     COMSTAT status;
-    if (got == 0 && !ClearCommError(handle_, &errors, &status)) return failed(deadline, got);
+    if (got == 0 && !ClearCommError(handle_, &errors, &status))
+      return line_.failRead(deadline, got);
     return got;
   }
 
  private:
-  // A read that cannot go on still keeps its millisecond, so that callers'
-  // polling loops do not spin on a port that has gone. Once it brings
-  // nothing more, the line has gone.
-  size_t failed(SteadyClock::time_point deadline, DWORD got) {
-    if (got == 0) gone_ = true;
-    std::this_thread::sleep_until(deadline);
-    return got;
-  }
-
-  // A write failed or stalled: every later one fails at once, and the line
-  // has gone as soon as a read finds nothing more to take.
-  bool goneNow() {
-    writeFailed_ = true;
-    return false;
-  }
-
   const HANDLE handle_;
   DCB state_;  // not const: the system's calls take them unqualified
   const bool haveState_;
   COMMTIMEOUTS timeouts_;
   const bool haveTimeouts_;
-  bool writeFailed_ = false;
-  bool gone_ = false;
+  LineState line_;
 };
 
 // The system's text for `error`, without its line end.
