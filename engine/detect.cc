@@ -4,10 +4,12 @@
 
 #include "engine/console.h"
 #include "engine/programmer.h"
+#include "engine/run_observer.h"
 #include "engine/reply_reader.h"
 #include "serial/serial_port.h"
 
 int DetectReceiver() {
+  if (g_pRunObserver) g_pRunObserver->detecting();
   // Settle at 115200 and drop whatever the line held.
   SerialPort::setBaudRate(115200);
   SerialPort::drain();
@@ -19,6 +21,7 @@ int DetectReceiver() {
     SerialPort::writeText(kSyncString);
     if (WaitForReply(100)) {
       g_programmingBaud = rate;
+      if (g_pRunObserver) g_pRunObserver->loaderFound(rate);
       return 1;
     }
     if (RunCutShort()) return 0;
@@ -27,6 +30,7 @@ int DetectReceiver() {
   const int found = ScanSentenceBaud();
   if (found == 0) return 0;
   Print("Found GPS %d bps\n", found);
+  if (g_pRunObserver) g_pRunObserver->firmwareFound(found);
 
   // Asked at the rate the firmware talks at; its loader then listens at the
   // programming rate.
@@ -37,6 +41,7 @@ int DetectReceiver() {
   SerialPort::setBaudRate(g_programmingBaud);
   SerialPort::drain();
   WaitForReply(100);
+  if (g_pRunObserver) g_pRunObserver->switched(g_programmingBaud);
   return 1;
 }
 

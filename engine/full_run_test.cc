@@ -2,10 +2,12 @@
 // the programmer says, and what lands in the receiver's flash.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "engine/programmer.h"
 #include "engine/reply_reader.h"
+#include "engine/run_observer.h"
 #include "sim/receiver_model.h"
 #include "sim/sample_bytes.h"
 #include "tests/engine_fixture.h"
@@ -143,6 +145,62 @@ TEST_F(FullRunTest, FailedImageAndSilentBootKeepTheirFlashErased) {
   EXPECT_EQ(model.images().size(), 3u);  // nothing after the failed one
   const std::string end = "\nProgramming failed!\n";
   EXPECT_EQ(console.out.substr(console.out.size() - end.size()), end);
+}
+
+// What a run observer is told, as words.
+class StageLog : public RunObserver {
+ public:
+  void detecting() noexcept override { words += "detecting;"; }
+  void loaderFound(int32_t baud) noexcept override {
+    words += "loader " + std::to_string(baud) + ";";
+  }
+  void firmwareFound(int32_t baud) noexcept override {
+    words += "firmware " + std::to_string(baud) + ";";
+  }
+  void switched(int32_t baud) noexcept override {
+    words += "switched " + std::to_string(baud) + ";";
+  }
+  void writingImage(int32_t slot) noexcept override {
+    words += "image " + std::to_string(slot) + ";";
+  }
+  void imageDone(int32_t slot, int32_t outcome) noexcept override {
+    words += "done " + std::to_string(slot) + " " + std::to_string(outcome) + ";";
+  }
+  std::string words;
+};
+
+TEST_F(FullRunTest, TheObserverFollowsEveryStage) {
+  struct Case {
+    bool inLoader;
+    std::optional<uint32_t> failAddress;
+    int result;
+    std::string stages;
+  };
+  const Case cases[] = {
+      {false, std::nullopt, 2,
+       "detecting;firmware 38400;switched 115200;image 0;done 0 2;image 2;done 2 1;image 3;done 3 "
+       "1;"},
+      {true, 0x80000, 3,
+       "detecting;loader 115200;image 0;done 0 2;image 2;done 2 1;image 3;done 3 3;"},
+  };
+  for (const Case& c : cases) {
+    ClearReadersForTesting();
+    ReceiverConfig config;
+    config.firmwareBaud = 38400;
+    config.startInLoader = c.inLoader;
+    config.faults.bootWriteProtected = true;
+    config.faults.failSlotAddress = c.failAddress;
+    ReceiverModel model(config);
+    std::string images[kSlotCount];
+    images[0] = SeededImage(600, 1);
+    images[2] = SeededImage(900, 2);
+    images[3] = SeededImage(300, 3);
+    StageLog log;
+    g_pRunObserver = &log;
+    EXPECT_EQ(RunOn(model, images), c.result);
+    g_pRunObserver = nullptr;
+    EXPECT_EQ(log.words, c.stages);
+  }
 }
 
 }  // namespace

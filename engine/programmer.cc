@@ -168,6 +168,14 @@ bool LoadImage(const char* path, ImageSet::Slot& slot) {
   return false;
 }
 
+int EndRun(int result, bool portOpened) {
+  if (portOpened) SerialPort::close();
+  g_imageSet.release();
+  return result;
+}
+
+}  // namespace
+
 // "BOOT CODE" from "\nBOOT CODE OK!": the report line's name.
 std::string ImageName(int slot) {
   std::string name = kImageTable[slot].reportLine;
@@ -176,14 +184,6 @@ std::string ImageName(int slot) {
   name.erase(name.find_last_not_of(' ') + 1);
   return name;
 }
-
-int EndRun(int result, bool portOpened) {
-  if (portOpened) SerialPort::close();
-  g_imageSet.release();
-  return result;
-}
-
-}  // namespace
 
 void PrintRunReport(const int outcomes[kSlotCount]) {
   // Taken modulo 2^32, as the wait timer takes it, so a clock that wraps

@@ -98,6 +98,9 @@ int ProgrammerMain(int count, char** words);
 // empty list; a write-protected Boot counts as not written).
 std::string DescribeImagesWritten();
 
+// The image's name in the run report: "BOOT CODE", "APP CODE", "NINDEX CODE".
+std::string ImageName(int slot);
+
 // Prints the run report for the 13 outcomes and waits for a key.
 void PrintRunReport(const int outcomes[kSlotCount]);
 

@@ -9,6 +9,7 @@
 #include "engine/programmer.h"
 #include "engine/progress.h"
 #include "engine/reply_reader.h"
+#include "engine/run_observer.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -50,16 +51,13 @@ void WriteHeader(uint32_t address, const ImageSet::Slot& image) {
   const int32_t length = image.length;
   const int crcStart = address == kAppAddress ? kAppCrcStart : 0;
   uint32_t markerAddress = address;
-  uint32_t crc = 0xFFFFFFFFu;
-  if (length - 1 >= crcStart) {
+  if (length - 1 >= crcStart)
     markerAddress += FindMarker(image.data.get(), kMarker, crcStart, length - 1);
-    crc = ImageCrc(image.data.get() + crcStart, image.data.get() + length - 1);
-  }
   SerialPort::writeText(".SP");
   SerialPort::writeU32BE(address);
   SerialPort::writeU32BE(static_cast<uint32_t>(length));
   SerialPort::writeU32BE(markerAddress);
-  SerialPort::writeU32BE(crc);
+  SerialPort::writeU32BE(HeaderCrc(address, image.data.get(), length));
 }
 
 // A request is answered only when it lies within the image, or ends at most
@@ -117,6 +115,12 @@ int FindMarker(const uint8_t* image, const char* pattern, int first, int last) {
   return 0;
 }
 
+uint32_t HeaderCrc(uint32_t address, const uint8_t* image, int32_t length) {
+  const int crcStart = address == kAppAddress ? kAppCrcStart : 0;
+  if (length - 1 < crcStart) return 0xFFFFFFFFu;
+  return ImageCrc(image + crcStart, image + length - 1);
+}
+
 uint32_t ImageCrc(const uint8_t* first, const uint8_t* last) {
   uint32_t crc = 0xFFFFFFFFu;
   for (const uint8_t* p = first; p <= last; ++p) crc = (crc >> 8) ^ kCrcTable[(crc ^ *p) & 0xFF];
@@ -151,6 +155,7 @@ int TransferImages() {
     const ImageSet::Slot& image = g_imageSet.slot[slot];
     const uint32_t address = kImageTable[slot].address;
     const uint32_t lastByte = address + static_cast<uint32_t>(image.length) - 1;
+    if (g_pRunObserver) g_pRunObserver->writingImage(slot);
     WriteHeader(address, image);
 
     result = 1;
@@ -202,6 +207,7 @@ int TransferImages() {
       }
       break;
     }
+    if (g_pRunObserver) g_pRunObserver->imageDone(slot, outcomes[slot]);
     if (aborted) break;
     bytesDone += static_cast<uint32_t>(image.length);
     if (result == 0 || result == 3) break;

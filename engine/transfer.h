@@ -57,4 +57,9 @@ int FindMarker(const uint8_t* image, const char* pattern, int first, int last);
 // final inversion. 0xFFFFFFFF when first lies beyond last.
 uint32_t ImageCrc(const uint8_t* first, const uint8_t* last);
 
+// The CRC that the header of an image of `length` bytes at `address` carries:
+// ImageCrc over the whole image, or for the App image over the bytes from
+// kAppCrcStart on; 0xFFFFFFFF when there are none.
+uint32_t HeaderCrc(uint32_t address, const uint8_t* image, int32_t length);
+
 #endif  // VELMORA_ENGINE_TRANSFER_H_

@@ -1,0 +1,3 @@
+#include "engine/run_observer.h"
+
+RunObserver* g_pRunObserver = nullptr;
