@@ -116,6 +116,7 @@ struct HardwarePort {
   int tableNumber = 0;        // its COM number in the fixed table, 0 when none
   int32_t isUsb = 0;
   std::string description;
+  std::string serialNumber;  // the USB device's "serial" string
   bool reached = false;  // an alias names it
 };
 
@@ -176,6 +177,7 @@ std::vector<HardwarePort> ReadHardwarePorts(const std::string& sysRoot,
     const std::string usbDir = UsbDeviceDir(deviceDir, root);
     port.isUsb = usbDir.empty() ? 0 : 1;
     port.description = Describe(port.name, entryDir, deviceDir, usbDir);
+    if (!usbDir.empty()) ReadAttribute(usbDir, "serial", &port.serialNumber);
     ports.push_back(std::move(port));
   }
   return ports;
@@ -246,6 +248,7 @@ void discoverPorts(PortList& list, bool requireOpenable, const std::string& sysR
     if (named) {
       const std::string portName = ComName(port.tableNumber);
       list.push_back(MakeRecord(port.devicePath, portName, portName, port.isUsb, port.description));
+      list.back().serialNumber = port.serialNumber;
     } else {
       unnamed.push_back(&port);
     }
@@ -256,15 +259,17 @@ void discoverPorts(PortList& list, bool requireOpenable, const std::string& sysR
     if (aliasListed[i]) continue;
     const std::string portName = ComName(aliases[i].number);
     int32_t isUsb = 0;
-    std::string description = "alias of " + aliases[i].target;
+    std::string description = "alias of " + aliases[i].target, serialNumber;
     for (HardwarePort& port : hardware) {
       if (port.canonicalPath != aliasTargets[i]) continue;
       port.reached = true;
       isUsb = port.isUsb;
       description = port.description;
+      serialNumber = port.serialNumber;
       break;
     }
     list.push_back(MakeRecord(aliases[i].target, portName, portName, isUsb, description));
+    list.back().serialNumber = serialNumber;
   }
 
   // Ports no COM name reaches, by device name.
@@ -272,6 +277,7 @@ void discoverPorts(PortList& list, bool requireOpenable, const std::string& sysR
     if (port->reached) continue;
     list.push_back(MakeRecord(port->devicePath, std::string(), port->devicePath, port->isUsb,
                               port->description));
+    list.back().serialNumber = port->serialNumber;
   }
 
   if (list.empty()) return;

@@ -21,6 +21,7 @@ struct PortRecord {
   std::string friendlyName;  // what the user is shown, e.g. "FT232R USB UART (COM33)"
   int32_t isUsb = 0;         // 1 when the port sits on USB
   std::string description;   // what the device is
+  std::string serialNumber;  // the USB device's serial number string; empty when none
 };
 
 using PortList = std::vector<PortRecord>;

@@ -23,7 +23,8 @@ namespace fs = std::filesystem;
 // A record as one line, so that a failed comparison shows every field.
 std::string Show(const PortRecord& r) {
   return r.devicePath + " | " + r.portName + " | " + r.friendlyName + " | " +
-         std::to_string(r.isUsb) + " | " + r.description;
+         std::to_string(r.isUsb) + " | " + r.description +
+         (r.serialNumber.empty() ? "" : " | serial " + r.serialNumber);
 }
 
 std::vector<std::string> Show(const PortList& list) {
@@ -135,6 +136,7 @@ TEST_F(PortDiscoveryTest, ListsRealPortsInTableOrderThenAliases) {
   AddUart("ttyS0", "pnp0/00:00/00:00:0/00:00:0.0", 4);
   AddUart("ttyS1", "platform/serial8250/serial8250:0/serial8250:0.1", 0);  // no UART there
   AddUsbDevice(std::string(kHub) + "/1-2", "FT232R USB UART", "FTDI");
+  WriteFile(sys_ / "devices" / kHub / "1-2/serial", "A50285BI\n");
   AddTty("ttyUSB10", std::string(kHub) + "/1-2/1-2:1.0/ttyUSB10");
   AddUsbDevice(std::string(kHub) + "/1-3", "CP2102 USB to UART Bridge Controller", "Silicon Labs");
   AddTty("ttyUSB2", std::string(kHub) + "/1-3/1-3:1.0/ttyUSB2");
@@ -156,12 +158,14 @@ TEST_F(PortDiscoveryTest, ListsRealPortsInTableOrderThenAliases) {
                 Dev("ttyUSB2") +
                     " | COM35 | CP2102 USB to UART Bridge Controller (COM35) | 1 | CP2102 USB to "
                     "UART Bridge Controller",
-                Dev("ttyUSB10") + " | COM43 | FT232R USB UART (COM43) | 1 | FT232R USB UART",
+                Dev("ttyUSB10") +
+                    " | COM43 | FT232R USB UART (COM43) | 1 | FT232R USB UART | serial A50285BI",
                 Dev("ttyACM0") + " | COM65 | Example Corp (COM65) | 1 | Example Corp",
                 Dev("ttyAMA0") + " | COM97 | ttyAMA0, AMBA (COM97) | 0 | ttyAMA0, AMBA",
                 Dev("pts/3") + " | COM200 | alias of " + Dev("pts/3") +
                     " (COM200) | 0 | alias of " + Dev("pts/3"),
-                byId + " | COM201 | FT232R USB UART (COM201) | 1 | FT232R USB UART",
+                byId +
+                    " | COM201 | FT232R USB UART (COM201) | 1 | FT232R USB UART | serial A50285BI",
             }));
 }
 
