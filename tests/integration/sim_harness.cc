@@ -51,6 +51,19 @@ void Drain(int fd, std::string& into) {
   }
 }
 
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+std::string HexBytes(const std::vector<std::string>& words, size_t from, size_t to) {
+  std::string bytes;
+  for (size_t i = from; i < to; ++i) bytes += static_cast<char>(std::stoul(words[i], nullptr, 16));
+  return bytes;
+}
+
 }  // namespace
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
@@ -238,4 +251,65 @@ std::string ExpectedFlash(const std::vector<std::pair<uint32_t, std::string>>& i
   std::string flash(2 * 1024 * 1024, '\xFF');
   for (const auto& [address, bytes] : images) flash.replace(address, bytes.size(), bytes);
   return flash;
+}
+
+// The simulator's transcript: TIME DIR BAUD FATE HEX [=> HEX] |TEXT|. The
+// programmer sent every P>R byte; it got the R>P bytes that were taken or
+// ignored, and for noise the bytes after "=>".
+Directions SimBytes(const std::string& path) {
+  Directions d;
+  std::ifstream in(path);
+  bool opened = false;
+  for (std::string line; std::getline(in, line);) {
+    const auto w = Words(line);
+    if (line[0] == '#') continue;
+    if (w[1] == "#") {
+      opened = opened || line.find("port opened") != std::string::npos;
+      continue;
+    }
+    size_t end = 4, arrow = 0;
+    while (end < w.size() && w[end][0] != '|') {
+      if (w[end] == "=>") arrow = end;
+      ++end;
+    }
+    const std::string& fate = w[3];
+    const size_t had = d.toProgrammer.size();
+    if (w[1] == "P>R") {
+      d.toReceiver += HexBytes(w, 4, arrow ? arrow : end);
+    } else if (fate == "noise") {
+      d.toProgrammer += HexBytes(w, arrow + 1, end);
+    } else if (fate != "lost") {
+      d.toProgrammer += HexBytes(w, 4, end);
+    }
+    if (!opened) d.beforeOpen += d.toProgrammer.size() - had;
+  }
+  return d;
+}
+
+Directions TraceBytes(const std::string& path) {
+  Directions d;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    if (line[0] == '#') continue;
+    const auto w = Words(line);
+    if (w[1] == "P>R" || w[1] == "R>P") {
+      const size_t count = std::stoul(w[3]);
+      (w[1] == "P>R" ? d.toReceiver : d.toProgrammer) += HexBytes(w, 4, 4 + count);
+    } else {
+      d.events.push_back(line.substr(line.find(' ') + 1));
+    }
+  }
+  return d;
+}
+
+void ExpectTraceHoldsTheSimulatorsBytes(const std::string& tracePath, const std::string& simLog) {
+  const Directions fromSim = SimBytes(simLog), fromTrace = TraceBytes(tracePath);
+  EXPECT_TRUE(fromTrace.toReceiver == fromSim.toReceiver) << "programmer to receiver differs";
+  // The receiver's first sentences went out before the port was open: the
+  // programmer got what followed them.
+  ASSERT_LE(fromTrace.toProgrammer.size(), fromSim.toProgrammer.size());
+  const size_t missed = fromSim.toProgrammer.size() - fromTrace.toProgrammer.size();
+  EXPECT_LE(missed, fromSim.beforeOpen);
+  EXPECT_TRUE(fromTrace.toProgrammer == fromSim.toProgrammer.substr(missed))
+      << "receiver to programmer differs";
 }

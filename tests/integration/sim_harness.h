@@ -81,4 +81,19 @@ class SimTest : public ::testing::Test {
 // A flash of 2 MiB, erased except for `images` (address, bytes).
 std::string ExpectedFlash(const std::vector<std::pair<uint32_t, std::string>>& images);
 
+// The bytes of a run in each direction, from a simulator's --log transcript
+// or from a programmer's trace.
+struct Directions {
+  std::string toReceiver, toProgrammer;
+  std::vector<std::string> events;  // trace only: the records other than bytes, without times
+  size_t beforeOpen = 0;            // simulator only: bytes to the programmer sent before it opened
+};
+Directions SimBytes(const std::string& path);
+Directions TraceBytes(const std::string& path);
+
+// The trace at `tracePath` holds exactly the bytes that the simulator's
+// transcript `simLog` shows in each direction (less the receiver's bytes
+// sent before the port was opened).
+void ExpectTraceHoldsTheSimulatorsBytes(const std::string& tracePath, const std::string& simLog);
+
 #endif  // VELMORA_TESTS_INTEGRATION_SIM_HARNESS_H_
