@@ -19,6 +19,10 @@
 // (a run with the trace counts only if the trace ends with the port's close);
 // a second table sets the traced run's throughput and processor time beside
 // the untraced one's.
+// With --many, only velmora-line against 1, 4, 8 and 16 simulators at once:
+// each port's throughput, their aggregate against N times one port's, and
+// the processor time per receiver (velmora-line and its children) while every
+// port transfers.
 // Separately, fwp's processor time while it scans a silent line (the
 // simulator's firmware emits no sentences) until it gives up.
 //
@@ -48,6 +52,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -613,19 +618,146 @@ void Report(const std::vector<TransferResult>& results, const FwpRun& wait) {
 }
 
 constexpr const char* kUsage =
-    "usage: line_bench [--quick] [--keep]\n"
+    "usage: line_bench [--quick | --many] [--keep]\n"
     "  --quick  only the 64 KiB image set (a smoke run)\n"
+    "  --many   only velmora-line with 1, 4, 8 and 16 receivers at once\n"
     "  --keep   keep the scratch directory (images, flash dumps, I/O logs)\n";
 
 }  // namespace
 
+// Many receivers at once: velmora-line against N simulators (each in its
+// loader at 230400, line timing on), each port's throughput from its
+// simulator's I/O log as for one fwp.
+struct ManyResult {
+  int ports = 0;
+  double perPortMean = 0;  // image bytes per second, the mean over the ports
+  double aggregate = 0;    // N images over the first block's first byte to the last PC
+  double cpuPerPort = -1;  // share of a core per receiver while every port transfers
+};
+
+// The processor time of `pid` and of its children, nanoseconds.
+int64_t TreeCpuNs(pid_t pid) {
+  int64_t total = CpuNs(pid);
+  std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                         "/children");
+  for (pid_t child; children >> child;) total += std::max<int64_t>(CpuNs(child), 0);
+  return total;
+}
+
+size_t Occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+bool RunMany(const std::string& dir, int ports, const std::string& image, ManyResult* result,
+             std::string* why) {
+  constexpr uint32_t kBaud = 230400;
+  std::vector<Sim> sims(static_cast<size_t>(ports));
+  for (int i = 0; i < ports; ++i) {
+    const std::string tag = dir + "/many" + std::to_string(ports) + "-" + std::to_string(i);
+    if (!sims[i].start({"--com", std::to_string(201 + i), "--loader", std::to_string(kBaud),
+                        "--request-size", std::to_string(kRequestSize), "--once", "--io-log",
+                        tag + ".io", "--flash-out", tag + ".flash"},
+                       tag + ".err", why))
+      return false;
+  }
+  const std::string app = dir + "/many.bin";
+  WriteFile(app, image);
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return false;
+  const int err = open((dir + "/many.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const pid_t pid = SpawnProgram(Bin("velmora-line"),
+                                 {"--ports", "COM201-COM" + std::to_string(200 + ports), "--",
+                                  "-baud", std::to_string(kBaud), "-app", app},
+                                 out[1], err);
+  close(out[1]);
+  close(err);
+  std::string text;
+  int64_t startUs = -1, startCpu = -1;
+  const int64_t deadline = NowUs() + 300'000'000;
+  for (;;) {
+    pollfd p = {out[0], POLLIN, 0};
+    if (NowUs() > deadline) {
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(&p, 1, 1000) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    text.append(buf, static_cast<size_t>(n));
+    if (startUs < 0 && Occurrences(text, ": writing APP CODE\n") == static_cast<size_t>(ports)) {
+      startCpu = TreeCpuNs(pid);
+      startUs = NowUs();
+    }
+    if (startUs >= 0 && result->cpuPerPort < 0 &&
+        text.find(": APP CODE written\n") != std::string::npos) {
+      const int64_t wall = NowUs() - startUs;
+      if (wall > 0) result->cpuPerPort = (TreeCpuNs(pid) - startCpu) / 1000.0 / wall / ports;
+    }
+  }
+  close(out[0]);
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  if (ExitStatusOf(raw) != 0) {
+    *why = "velmora-line with " + std::to_string(ports) + " ports ended with " +
+           std::to_string(ExitStatusOf(raw)) + ":\n" + text;
+    return false;
+  }
+  std::string flash(kFlashSize, '\xFF');
+  flash.replace(kAppAddress, image.size(), image);
+  int64_t first = std::numeric_limits<int64_t>::max(), last = 0;
+  double sum = 0;
+  for (int i = 0; i < ports; ++i) {
+    const std::string tag = dir + "/many" + std::to_string(ports) + "-" + std::to_string(i);
+    if (sims[i].wait(10000) != 0 || ReadFile(tag + ".flash") != flash) {
+      *why = tag + ": the simulator did not end well or its flash is not the image";
+      return false;
+    }
+    Stream toReceiver, toProgrammer;
+    if (!ParseIoLog(tag + ".io", &toReceiver, &toProgrammer, why)) return false;
+    std::vector<Request> requests;
+    int64_t lastPc = 0;
+    ScanReplies(toProgrammer, &requests, &lastPc);
+    const std::vector<Block> blocks = ScanBlocks(toReceiver);
+    if (blocks.empty() || lastPc <= blocks.front().firstByteUs) {
+      *why = tag + ": no transfer in the I/O log";
+      return false;
+    }
+    first = std::min(first, blocks.front().firstByteUs);
+    last = std::max(last, lastPc);
+    sum += image.size() * 1e6 / static_cast<double>(lastPc - blocks.front().firstByteUs);
+  }
+  result->ports = ports;
+  result->perPortMean = sum / ports;
+  result->aggregate = ports * image.size() * 1e6 / static_cast<double>(last - first);
+  return true;
+}
+
+void ReportMany(const std::vector<ManyResult>& results) {
+  const double one = results.front().perPortMean;
+  std::printf(
+      "\n| receivers | per port, mean | aggregate | aggregate / (N x one port) | mean / one port | "
+      "CPU per receiver in transfer |\n|---:|---:|---:|---:|---:|---:|\n");
+  for (const ManyResult& r : results) {
+    std::printf("| %d | %.0f B/s | %.0f B/s | %.4f %s | %.4f | %s %s |\n", r.ports, r.perPortMean,
+                r.aggregate, r.aggregate / (r.ports * one),
+                Met(r.ports != 16 || r.aggregate / (r.ports * one) >= 0.99), r.perPortMean / one,
+                r.cpuPerPort < 0 ? "-" : (Fixed(r.cpuPerPort * 100, 2) + " %").c_str(),
+                Met(r.cpuPerPort >= 0 && r.cpuPerPort <= 0.02));
+  }
+}
+
 int main(int argc, char** argv) {
-  bool quick = false;
+  bool quick = false, many = false;
   Bench bench;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--quick") {
       quick = true;
+    } else if (arg == "--many") {
+      many = true;
     } else if (arg == "--keep") {
       bench.keep = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -647,6 +779,26 @@ int main(int argc, char** argv) {
   mkdir(ports.c_str(), 0700);
   setenv("VELMORA_PORTS", ports.c_str(), 1);
   signal(SIGPIPE, SIG_IGN);
+
+  if (many) {
+    std::vector<ManyResult> results;
+    std::string why;
+    const std::string image = SeededImage(64 * 1024, 11);
+    for (int n : {1, 4, 8, 16}) {
+      std::fprintf(stderr, "line_bench: %d receivers at once...\n", n);
+      ManyResult r;
+      if (!RunMany(bench.dir, n, image, &r, &why)) {
+        std::fprintf(stderr, "line_bench: %s\nline_bench: scratch kept in %s\n", why.c_str(),
+                     bench.dir.c_str());
+        return 1;
+      }
+      results.push_back(r);
+    }
+    ReportMany(results);
+    std::error_code ignored;
+    if (!bench.keep) std::filesystem::remove_all(bench.dir, ignored);
+    return 0;
+  }
 
   std::vector<size_t> sizes = {64 * 1024};
   if (!quick) sizes.push_back(1024 * 1024);
