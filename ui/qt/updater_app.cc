@@ -1,7 +1,7 @@
-#include "ui/updater_app.h"
+#include "ui/qt/updater_app.h"
 
 #include "engine/console.h"
-#include "ui/port_dialog.h"
+#include "ui/qt/port_dialog.h"
 #include "ui/run_channel.h"
 #include "ui/terminal.h"
 
