@@ -1,0 +1,37 @@
+#include "ui/win32/updater_app.h"
+
+#include "engine/console.h"
+#include "engine/programmer.h"
+#include "serial/port_discovery.h"
+#include "ui/run_channel.h"
+#include "ui/terminal.h"
+#include "ui/update_thread.h"
+#include "ui/win32/port_dialog.h"
+#include "ui/win32/win32.h"
+
+CUpdaterApp::CUpdaterApp() {
+  if (StandardOutputIsTerminal()) RunChannel::process().console.setEcho(&PlatformConsole());
+}
+
+CUpdaterApp::~CUpdaterApp() {
+  RunChannel::process().waitForWorker();
+  RunChannel::process().console.setEcho(nullptr);
+  SetEngineConsole(nullptr);
+}
+
+bool CUpdaterApp::InitInstance() {
+  // The progress control's window class.
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  {
+    CPortDialog dialog(
+        [](PortList& list, bool requireOpenable) { discoverPorts(list, requireOpenable); },
+        CommandTail(GetCommandLineA()), ProgrammerMain);
+    dialog.DoModal();
+    updateComplete_ = dialog.updateComplete;
+  }
+  // A stopped run whose window was closed at once may still be finishing;
+  // the engine's state must not go away under it.
+  RunChannel::process().waitForWorker();
+  return false;
+}
