@@ -5,7 +5,7 @@
 // Exit status: 0 after "Update complete!", 1 when the dialog was closed
 // without a complete update.
 #include "serial/trace.h"
-#include "ui/updater_app.h"
+#include "ui/qt/updater_app.h"
 
 int main(int argc, char** argv) {
   if (!InstallTraceFromEnvironment()) return 1;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs with mingw-w64 into DIR (default
-# build-win): DIR/bin/fwp.exe and the Windows unit tests, and
+# build-win): DIR/bin/fwp.exe, DIR/bin/velmora.exe (the dialog) and the
+# Windows unit tests, and
 # DIR/velmora-windows.zip with the programs (stripped; they need only DLLs
 # that come with Windows) and their README (docs/windows-README.txt).
 # Further arguments go to cmake's configure step. VELMORA_WIN_TARGETS="fwp"
@@ -22,6 +23,9 @@ if [ -f "$dir/bin/fwp.exe" ]; then
   mkdir -p "$stage"
   # Without its debugging symbols, which only the build tree needs.
   x86_64-w64-mingw32-strip -o "$stage/fwp.exe" "$dir/bin/fwp.exe"
+  if [ -f "$dir/bin/velmora.exe" ]; then
+    x86_64-w64-mingw32-strip -o "$stage/velmora.exe" "$dir/bin/velmora.exe"
+  fi
   # Windows line ends, so that Notepad shows the README as it should.
   sed 's/$/\r/' docs/windows-README.txt >"$stage/README.txt"
   (cd "$dir" && cmake -E tar cf velmora-windows.zip --format=zip velmora-windows)

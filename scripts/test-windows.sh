@@ -5,14 +5,16 @@
 #   - the Win32 serial backend against two COM ports joined like a null-modem
 #     cable (serial_test.exe; scripts/null-modem.py holds the two terminals),
 #   - the integration suite's core cases with the real fwp.exe against the
-#     real velmora-sim (build/bin/integration_test, VELMORA_WINE_FWP).
+#     real velmora-sim (build/bin/integration_test, VELMORA_WINE_FWP),
+#   - the dialog's shared core (ui_core_test.exe); velmora.exe is built.
 # Expects the Linux build in build (scripts/test.sh makes it first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 start=$SECONDS
 
-VELMORA_WIN_TARGETS="fwp engine_test serial_test" scripts/build-windows.sh build-win
+VELMORA_WIN_TARGETS="fwp engine_test serial_test velmora ui_core_test" \
+  scripts/build-windows.sh build-win
 cmake --build build -j "$(nproc)" --target integration_test fwp velmora-sim
 echo "test-windows: built in $((SECONDS - start)) s"
 
@@ -61,6 +63,8 @@ core+=':*FaultTest.LosesNothing/TheLineGone*:SimTest.BootOnALineThatWentAwayIsNo
 core+=':*SignalTest.*/Interrupt*'
 VELMORA_WINE_FWP="$root/build-win/bin/fwp.exe" build/bin/integration_test --gtest_brief=1 \
   --gtest_filter="$core" || failed+=(integration_test)
+
+"$wine" build-win/bin/ui_core_test.exe --gtest_brief=1 || failed+=(ui_core_test.exe)
 
 echo "test-windows: $((SECONDS - start)) s in all"
 if [ ${#failed[@]} -gt 0 ]; then

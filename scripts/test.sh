@@ -21,8 +21,8 @@ scripts/test-windows.sh
 # short. The end-to-end test is left out: under a real X server Qt's own
 # event-reader thread, which the sanitizer cannot see into, dominates it.
 if [ -x build/bin/velmora ]; then
-  ui_tests=(ui_percent_progress_ctrl_test ui_update_thread_test ui_split_token_test
-    ui_update_progress_dialog_test ui_port_dialog_test ui_run_console_test)
+  ui_tests=(ui_percent_progress_ctrl_test ui_core_test ui_update_progress_dialog_test
+    ui_port_dialog_test)
   cmake -S . -B build-tsan -G Ninja -DVELMORA_WERROR=ON -DCMAKE_BUILD_TYPE=Debug \
     -DVELMORA_SANITIZE=thread >/dev/null
   cmake --build build-tsan -j "$(nproc)" --target "${ui_tests[@]}"

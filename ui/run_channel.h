@@ -1,7 +1,8 @@
 // What one programming run shares between the progress window and its
 // worker: the run flag, the target the engine posts to, the hold that pauses
 // the worker while the stop question is shown, the console that records what
-// the run prints, and the worker thread itself.
+// the run prints, and the worker thread itself. Plain C++: each face gives it
+// a RunTarget that turns the posts into its own window messages or events.
 //
 // There is one channel per process (the engine's state is process-wide too),
 // and it outlives every progress window: a window that closes while its
@@ -17,30 +18,24 @@
 #ifndef VELMORA_UI_RUN_CHANNEL_H_
 #define VELMORA_UI_RUN_CHANNEL_H_
 
-#include <QEvent>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 
 #include "engine/progress.h"
 #include "ui/run_console.h"
 
-class QObject;
-
-// One of the engine's progress messages (its code and value) as a posted event.
-class ProgressEvent : public QEvent {
+// Where a run's progress messages go: a face's window. Post is called on the
+// worker thread with the channel's post lock held; it must queue the message
+// for the window thread and return without waiting for it.
+class RunTarget {
  public:
-  static QEvent::Type eventType();
-  ProgressEvent(unsigned progressCode, int32_t progressValue)
-      : QEvent(eventType()), code(progressCode), value(progressValue) {}
-
-  const unsigned code;
-  const int32_t value;
+  virtual ~RunTarget() = default;
+  virtual void Post(unsigned code, int32_t value) noexcept = 0;
 };
 
 class RunChannel final : public ProgressWindow {
@@ -63,16 +58,24 @@ class RunChannel final : public ProgressWindow {
   RunChannel& operator=(const RunChannel&) = delete;
 
   // Sets the flag to 1, publishes g_pRunFlag and g_hProgressWnd, makes
-  // `receiver` the post target, clears `console` and makes it the engine's,
+  // `target` the post target, clears `console` and makes it the engine's,
   // and starts the worker on `run`. False (and nothing changed) while an
   // earlier worker has not returned.
-  bool start(QObject* receiver, Run run);
+  bool start(RunTarget* target, Run run);
 
   // Whether the worker has not yet returned.
   bool workerRunning() const;
 
-  // `receiver` goes away: later posts to it are dropped.
-  void detach(const QObject* receiver);
+  // The worker's thread, for a face that waits on it with its platform's
+  // calls; valid from start() until the next start() or waitForWorker().
+  std::thread::native_handle_type workerHandle() { return worker_.native_handle(); }
+
+  // Whether a close request asks the stop question: the run may go on and
+  // its worker is still running.
+  bool stopQuestionNeeded() const { return runFlag.load() == 1 && workerRunning(); }
+
+  // `target` goes away: later posts to it are dropped.
+  void detach(const RunTarget* target);
 
   // Holds the worker at its next run-flag check until release().
   void hold();
@@ -86,17 +89,16 @@ class RunChannel final : public ProgressWindow {
   // What the current (or last) run printed.
   RunConsole console;
 
+  // The lock the worker holds while it posts: a face that reads what the
+  // worker put into a posted message takes it first, which orders the two
+  // for race checkers that cannot see inside the toolkit's queue.
+  std::unique_lock<std::mutex> lockPosts() const { return std::unique_lock(postMutex_); }
+
   // Worker side.
   const Run& current() const { return run_; }
   void markWorkerEnded() { workerEnded_.store(true); }
   void PostMessage(unsigned message, unsigned code, int32_t value) noexcept override;
   void WaitWhileHeld() noexcept override;
-
-  // Window side: the code and value of a delivered event when it is a
-  // ProgressEvent, read under the lock the worker held while it made and
-  // posted it (which orders the two for race checkers that cannot see inside
-  // the toolkit's queue).
-  std::optional<std::pair<unsigned, int32_t>> read(const QEvent& event) const;
 
  private:
   Run run_;
@@ -104,7 +106,7 @@ class RunChannel final : public ProgressWindow {
   std::atomic<bool> workerEnded_{true};
 
   mutable std::mutex postMutex_;
-  QObject* receiver_ = nullptr;
+  RunTarget* target_ = nullptr;
 
   std::mutex holdMutex_;
   std::condition_variable holdChanged_;

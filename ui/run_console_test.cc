@@ -1,7 +1,8 @@
 // The run's console: the text a terminal would show, and the echo.
 #include "ui/run_console.h"
 
-#include <QTest>
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -18,62 +19,54 @@ class RecordingConsole : public Console {
   void waitForKey() override { ++keyWaits; }
 };
 
-}  // namespace
-
-class RunConsoleTest : public QObject {
-  Q_OBJECT
-
- private slots:
-  void screenText_data() {
-    QTest::addColumn<QStringList>("writes");  // "!" before a line for writeError
-    QTest::addColumn<QString>("shown");
-    QTest::addRow("address rewritten in place")
-        << QStringList{"ISP mode 115200 bps\nAddr : 0x00010000", "\b\b\b\b\b\b\b\b00010100",
-                       "\b\b\b\b\b\b\b\b00010200", "\nAPP CODE  OK!"}
-        << "ISP mode 115200 bps\nAddr : 0x00010200\nAPP CODE  OK!";
-    QTest::addRow("backspace stops at the line's start")
-        << QStringList{"ab\n", "\b\b\bc"} << "ab\nc";
-    QTest::addRow("backspace without overwrite keeps the letters")
-        << QStringList{"abcd\b\b"} << "abcd";
-    QTest::addRow("carriage return overwrites from the start")
-        << QStringList{"12345\rab\n"} << "ab345\n";
-    QTest::addRow("error line on a line of its own")
-        << QStringList{"Can not open COM5 port!\n", "!permission denied", "Addr : 0x1",
-                       "!line gone", "x\n"}
-        << "Can not open COM5 port!\npermission denied\nAddr : 0x1\nline gone\nx\n";
-  }
-  void screenText() {
-    QFETCH(QStringList, writes);
-    QFETCH(QString, shown);
-    RunConsole console;
-    for (const QString& w : writes) {
-      if (w.startsWith('!'))
-        console.writeError(w.mid(1).toStdString());
-      else
-        console.write(w.toStdString());
-    }
-    QCOMPARE(QString::fromStdString(console.text()), shown);
-    console.clear();
-    QCOMPARE(console.text(), std::string());
-  }
-
-  void echoesUnchangedAndNeverWaits() {
-    RecordingConsole terminal;
-    RunConsole console;
-    console.setEcho(&terminal);
-    console.write("Addr : 0x00010000");
-    console.write("\b\b\b\b\b\b\b\b00010100");
-    console.writeError("permission denied");
-    console.waitForKey();
-    const std::string echoed = "Addr : 0x00010000\b\b\b\b\b\b\b\b00010100";
-    QCOMPARE(terminal.out, echoed);
-    QCOMPARE(terminal.errors, std::vector<std::string>{"permission denied"});
-    QCOMPARE(terminal.keyWaits, 0);
-    console.setEcho(nullptr);
-    console.write("more");
-    QCOMPARE(terminal.out, echoed);
-  }
+struct ScreenCase {
+  const char* name;
+  std::vector<std::string> writes;  // "!" before a line for writeError
+  std::string shown;
 };
 
-QTEST_APPLESS_MAIN(RunConsoleTest)
-#include "run_console_test.moc"
+}  // namespace
+
+TEST(RunConsoleTest, ScreenText) {
+  const ScreenCase cases[] = {
+      {"address rewritten in place",
+       {"ISP mode 115200 bps\nAddr : 0x00010000", "\b\b\b\b\b\b\b\b00010100",
+        "\b\b\b\b\b\b\b\b00010200", "\nAPP CODE  OK!"},
+       "ISP mode 115200 bps\nAddr : 0x00010200\nAPP CODE  OK!"},
+      {"backspace stops at the line's start", {"ab\n", "\b\b\bc"}, "ab\nc"},
+      {"backspace without overwrite keeps the letters", {"abcd\b\b"}, "abcd"},
+      {"carriage return overwrites from the start", {"12345\rab\n"}, "ab345\n"},
+      {"error line on a line of its own",
+       {"Can not open COM5 port!\n", "!permission denied", "Addr : 0x1", "!line gone", "x\n"},
+       "Can not open COM5 port!\npermission denied\nAddr : 0x1\nline gone\nx\n"},
+  };
+  for (const ScreenCase& c : cases) {
+    RunConsole console;
+    for (const std::string& w : c.writes) {
+      if (!w.empty() && w[0] == '!')
+        console.writeError(w.substr(1));
+      else
+        console.write(w);
+    }
+    EXPECT_EQ(console.text(), c.shown) << c.name;
+    console.clear();
+    EXPECT_EQ(console.text(), "") << c.name;
+  }
+}
+
+TEST(RunConsoleTest, EchoesUnchangedAndNeverWaits) {
+  RecordingConsole terminal;
+  RunConsole console;
+  console.setEcho(&terminal);
+  console.write("Addr : 0x00010000");
+  console.write("\b\b\b\b\b\b\b\b00010100");
+  console.writeError("permission denied");
+  console.waitForKey();
+  const std::string echoed = "Addr : 0x00010000\b\b\b\b\b\b\b\b00010100";
+  EXPECT_EQ(terminal.out, echoed);
+  EXPECT_EQ(terminal.errors, std::vector<std::string>{"permission denied"});
+  EXPECT_EQ(terminal.keyWaits, 0);
+  console.setEcho(nullptr);
+  console.write("more");
+  EXPECT_EQ(terminal.out, echoed);
+}

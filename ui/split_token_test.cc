@@ -1,43 +1,31 @@
 #include "ui/split_token.h"
 
-#include <QTest>
+#include <gtest/gtest.h>
 
-class SplitTokenTest : public QObject {
-  Q_OBJECT
-
- private slots:
-  void cutsAtTheFirstSeparator();
-  void emptyAndMissingSeparator();
-  void separatorFirstGivesEmpty();
-};
-
-void SplitTokenTest::cutsAtTheFirstSeparator() {
+TEST(SplitTokenTest, CutsAtTheFirstSeparator) {
   std::string source = "USB Serial (COM3) (x)";
-  QCOMPARE(SplitToken(source, '(', false), std::string("USB Serial "));
-  QCOMPARE(source, std::string("USB Serial (COM3) (x)"));
-  QCOMPARE(SplitToken(source, '(', true), std::string("USB Serial "));
-  QCOMPARE(source, std::string("COM3) (x)"));
+  EXPECT_EQ(SplitToken(source, '(', false), "USB Serial ");
+  EXPECT_EQ(source, "USB Serial (COM3) (x)");
+  EXPECT_EQ(SplitToken(source, '(', true), "USB Serial ");
+  EXPECT_EQ(source, "COM3) (x)");
 }
 
-void SplitTokenTest::emptyAndMissingSeparator() {
+TEST(SplitTokenTest, EmptyAndMissingSeparator) {
   std::string empty;
-  QCOMPARE(SplitToken(empty, ' ', true), std::string());
-  QCOMPARE(empty, std::string());
+  EXPECT_EQ(SplitToken(empty, ' ', true), "");
+  EXPECT_EQ(empty, "");
 
   std::string whole = "COM3";
-  QCOMPARE(SplitToken(whole, '(', false), std::string("COM3"));
-  QCOMPARE(whole, std::string("COM3"));
-  QCOMPARE(SplitToken(whole, '(', true), std::string("COM3"));
-  QCOMPARE(whole, std::string());
+  EXPECT_EQ(SplitToken(whole, '(', false), "COM3");
+  EXPECT_EQ(whole, "COM3");
+  EXPECT_EQ(SplitToken(whole, '(', true), "COM3");
+  EXPECT_EQ(whole, "");
 }
 
-void SplitTokenTest::separatorFirstGivesEmpty() {
+TEST(SplitTokenTest, SeparatorFirstGivesEmpty) {
   std::string source = "(COM7)";
-  QCOMPARE(SplitToken(source, '(', false), std::string());
-  QCOMPARE(source, std::string("(COM7)"));
-  QCOMPARE(SplitToken(source, '(', true), std::string());
-  QCOMPARE(source, std::string("COM7)"));
+  EXPECT_EQ(SplitToken(source, '(', false), "");
+  EXPECT_EQ(source, "(COM7)");
+  EXPECT_EQ(SplitToken(source, '(', true), "");
+  EXPECT_EQ(source, "COM7)");
 }
-
-QTEST_APPLESS_MAIN(SplitTokenTest)
-#include "split_token_test.moc"

@@ -1,5 +1,7 @@
-// Whether the program's standard output is a terminal: the dialog tool then
-// echoes the programmer's output there.
+// Whether the dialog tool echoes the programmer's output on its standard
+// output. On Linux: when that is a terminal. On Windows, where a window
+// program has no console of its own: when it was given a standard output at
+// all (redirected to a file or a pipe, or a console it inherited).
 //
 // Threads: any.
 #ifndef VELMORA_UI_TERMINAL_H_

@@ -15,6 +15,22 @@ std::string CommandTemplate(const std::vector<std::string>& arguments) {
   return text;
 }
 
+std::string CommandTail(const char* commandLine) {
+  const char* p = commandLine;
+  if (*p == '"') {
+    // A quoted name runs to the next quotation mark (or the end).
+    ++p;
+    while (*p && *p != '"') ++p;
+    if (*p) ++p;
+  } else {
+    while (static_cast<unsigned char>(*p) > ' ') ++p;
+  }
+  // The white space after it: blanks, tabs and the other control characters,
+  // as the platform's start-up code skips them.
+  while (*p && static_cast<unsigned char>(*p) <= ' ') ++p;
+  return p;
+}
+
 std::string ReplacePortToken(std::string text, int portNumber) {
   static constexpr std::string_view kToken = "<COMPORT>";
   const std::string number = std::to_string(portNumber);

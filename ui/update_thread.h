@@ -18,6 +18,11 @@ class RunChannel;
 // blanks.
 std::string CommandTemplate(const std::vector<std::string>& arguments);
 
+// The template from a command line as the platform hands it over whole: the
+// text after the program's name (quoted or not) and the white space after it,
+// as the platform's start-up code leaves it.
+std::string CommandTail(const char* commandLine);
+
 // Every "<COMPORT>" in `text` (left to right, not overlapping) replaced by
 // `portNumber` in decimal.
 std::string ReplacePortToken(std::string text, int portNumber);

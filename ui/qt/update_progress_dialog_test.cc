@@ -1,14 +1,14 @@
 // The progress window's outcome handling and its close and stop state
 // machine, with a stand-in engine on the real worker thread.
-#include "ui/update_progress_dialog.h"
+#include "ui/qt/update_progress_dialog.h"
 
 #include <QTest>
 #include <atomic>
 #include <thread>
 
 #include "engine/console.h"
-#include "ui/percent_progress_ctrl.h"
-#include "ui/test_support.h"
+#include "ui/qt/percent_progress_ctrl.h"
+#include "ui/qt/test_support.h"
 
 namespace {
 

@@ -1,14 +1,15 @@
-#include "ui/updater_app.h"
+#include "ui/win32/updater_app.h"
 
 #include "engine/console.h"
-#include "ui/port_dialog.h"
+#include "engine/programmer.h"
+#include "serial/port_discovery.h"
 #include "ui/run_channel.h"
 #include "ui/terminal.h"
+#include "ui/update_thread.h"
+#include "ui/win32/port_dialog.h"
+#include "ui/win32/win32.h"
 
-CUpdaterApp::CUpdaterApp(int& argc, char** argv) : QApplication(argc, argv) {
-  setWindowIcon(QIcon(QStringLiteral(":/velmora/velmora.svg")));
-  setDesktopFileName(QStringLiteral("velmora"));
-  // Started from a terminal, the program shows there what fwp would print.
+CUpdaterApp::CUpdaterApp() {
   if (StandardOutputIsTerminal()) RunChannel::process().console.setEcho(&PlatformConsole());
 }
 
@@ -19,10 +20,14 @@ CUpdaterApp::~CUpdaterApp() {
 }
 
 bool CUpdaterApp::InitInstance() {
+  // The progress control's window class.
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
   {
     CPortDialog dialog(
-        [](PortList& list, bool requireOpenable) { discoverPorts(list, requireOpenable); });
-    dialog.exec();
+        [](PortList& list, bool requireOpenable) { discoverPorts(list, requireOpenable); },
+        CommandTail(GetCommandLineA()), ProgrammerMain);
+    dialog.DoModal();
     updateComplete_ = dialog.updateComplete;
   }
   // A stopped run whose window was closed at once may still be finishing;

@@ -6,8 +6,8 @@
 // text alone.
 //
 // Threads: the window thread.
-#ifndef VELMORA_UI_PORT_ITEM_DELEGATE_H_
-#define VELMORA_UI_PORT_ITEM_DELEGATE_H_
+#ifndef VELMORA_UI_QT_PORT_ITEM_DELEGATE_H_
+#define VELMORA_UI_QT_PORT_ITEM_DELEGATE_H_
 
 #include <QColor>
 #include <QStyledItemDelegate>
@@ -28,4 +28,4 @@ class PortItemDelegate : public QStyledItemDelegate {
   static QColor DimmedColour(const QStyleOptionViewItem& option);
 };
 
-#endif  // VELMORA_UI_PORT_ITEM_DELEGATE_H_
+#endif  // VELMORA_UI_QT_PORT_ITEM_DELEGATE_H_

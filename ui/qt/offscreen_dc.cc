@@ -1,4 +1,4 @@
-#include "ui/offscreen_dc.h"
+#include "ui/qt/offscreen_dc.h"
 
 #include <QWidget>
 

@@ -2,7 +2,7 @@
 // that what the bar leaves undrawn shows (also on screens of device pixel
 // ratios 1 to 3, which ui/test_screens.json declares to the offscreen
 // platform); its text; and its repaint rule.
-#include "ui/percent_progress_ctrl.h"
+#include "ui/qt/percent_progress_ctrl.h"
 
 #include <QImage>
 #include <QScreen>

@@ -1,30 +1,17 @@
-#include "ui/port_dialog.h"
+#include "ui/qt/port_dialog.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
-#include <cstdlib>
 
 #include "engine/programmer.h"
 #include "resources/strings.h"
-#include "ui/dialog_support.h"
-#include "ui/port_item_delegate.h"
-#include "ui/split_token.h"
-#include "ui/update_progress_dialog.h"
+#include "ui/qt/dialog_support.h"
+#include "ui/qt/port_item_delegate.h"
+#include "ui/qt/update_progress_dialog.h"
 #include "ui_port_dialog.h"
-
-std::string PortEntryText(const PortRecord& port) {
-  if (port.friendlyName.find('(') == std::string::npos) return port.portName;
-  std::string name = port.friendlyName;
-  SplitToken(name, '(', true);
-  return SplitToken(name, ')', false);
-}
-
-int PortNumberOfEntry(const std::string& entry) {
-  return entry.size() > 3 ? std::atoi(entry.c_str() + 3) : 0;
-}
 
 CPortDialog::CPortDialog(const Discovery& discovery, QWidget* parent)
     : QDialog(parent),
@@ -74,9 +61,7 @@ void CPortDialog::FillPortList(const Discovery& discovery) {
     failure = QString::fromLocal8Bit(error.what());
   }
   for (const PortRecord& port : ports) {
-    // A port that no COM name reaches cannot be handed to the engine, which
-    // takes a port number: listing it would only offer a run that fails.
-    if (port.portName.empty()) continue;
+    if (!PortIsListed(port)) continue;
     portCombo->addItem(QString::fromLocal8Bit(PortEntryText(port)));
     const int item = portCombo->count() - 1;
     portCombo->setItemData(item, QString::fromLocal8Bit(port.description), kAdapterRole);

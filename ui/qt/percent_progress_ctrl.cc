@@ -1,47 +1,30 @@
-#include "ui/percent_progress_ctrl.h"
+#include "ui/qt/percent_progress_ctrl.h"
 
 #include <QPaintEvent>
 #include <QPalette>
-#include <cmath>
-#include <limits>
 
-#include "ui/offscreen_dc.h"
+#include "ui/qt/offscreen_dc.h"
 
 namespace {
 
-// Truncation toward zero that stays defined for any double: out-of-range
-// positions can make the quotient huge, and an empty range makes it NaN.
-int Truncate(double value) {
-  if (std::isnan(value)) return 0;
-  if (value >= static_cast<double>(std::numeric_limits<int>::max()))
-    return std::numeric_limits<int>::max();
-  if (value <= static_cast<double>(std::numeric_limits<int>::min()))
-    return std::numeric_limits<int>::min();
-  return static_cast<int>(value);
-}
-
-double Fraction(int lower, int upper, int position) {
-  return (static_cast<double>(position) - lower) / (static_cast<double>(upper) - lower);
+QRect ToQRect(const BarRect& r) {
+  return QRect(r.left, r.top, r.width(), r.height());
 }
 
 }  // namespace
 
-int FilledWidth(int clientWidth, int lower, int upper, int position) {
-  if (lower == upper) return 0;
-  return Truncate(Fraction(lower, upper, position) * clientWidth);
-}
-
 BarLayout ComputeBarLayout(const QRect& client, int lower, int upper, int position,
                            const QString& overrideText) {
+  const BarRect rect{client.left(), client.top(), client.left() + client.width(),
+                     client.top() + client.height()};
+  const BarGeometry geometry =
+      ComputeBarGeometry(rect, lower, upper, position, overrideText.toStdString());
   BarLayout layout;
-  if (lower >= upper) return layout;
+  if (!geometry.draw) return layout;
   layout.draw = true;
-  const double f = Fraction(lower, upper, position);
-  const int split = client.left() + Truncate(client.width() * f);
-  layout.filled = QRect(QPoint(client.left(), client.top()), QPoint(split - 1, client.bottom()));
-  layout.empty = QRect(QPoint(split, client.top()), QPoint(client.right(), client.bottom()));
-  layout.text =
-      overrideText.isEmpty() ? QString::asprintf("%d%%", Truncate(f * 100.0)) : overrideText;
+  layout.filled = ToQRect(geometry.filled);
+  layout.empty = ToQRect(geometry.empty);
+  layout.text = QString::fromStdString(geometry.text);
   return layout;
 }
 

@@ -9,16 +9,19 @@
 // QProgressBar's unused, so nothing in the base class repaints it.
 //
 // Threads: the window thread.
-#ifndef VELMORA_UI_PERCENT_PROGRESS_CTRL_H_
-#define VELMORA_UI_PERCENT_PROGRESS_CTRL_H_
+#ifndef VELMORA_UI_QT_PERCENT_PROGRESS_CTRL_H_
+#define VELMORA_UI_QT_PERCENT_PROGRESS_CTRL_H_
 
 #include <QColor>
 #include <QProgressBar>
 #include <QRect>
 #include <QString>
 
-// Where a paint puts the fill and what text it centres, for a client
-// rectangle and a range and position. `draw` is false for an empty range
+#include "ui/bar_geometry.h"
+
+// The shared bar geometry (ui/bar_geometry.h) in Qt's types: where a paint
+// puts the fill and what text it centres, for a client rectangle and a range
+// and position. `draw` is false for an empty range
 // (lower >= upper): the paint then draws nothing.
 struct BarLayout {
   bool draw = false;
@@ -28,10 +31,6 @@ struct BarLayout {
 };
 BarLayout ComputeBarLayout(const QRect& client, int lower, int upper, int position,
                            const QString& overrideText);
-
-// The filled width SetPos compares: (position - lower) / (upper - lower)
-// times `clientWidth`, truncated toward zero. 0 for an empty range.
-int FilledWidth(int clientWidth, int lower, int upper, int position);
 
 class CPercentProgressCtrl : public QProgressBar {
   Q_OBJECT
@@ -78,4 +77,4 @@ class CPercentProgressCtrl : public QProgressBar {
   QRect clientRect() const { return contentsRect(); }
 };
 
-#endif  // VELMORA_UI_PERCENT_PROGRESS_CTRL_H_
+#endif  // VELMORA_UI_QT_PERCENT_PROGRESS_CTRL_H_

@@ -18,10 +18,10 @@
 #include <fstream>
 
 #include "tests/integration/sim_harness.h"
-#include "ui/percent_progress_ctrl.h"
-#include "ui/port_dialog.h"
-#include "ui/test_support.h"
-#include "ui/updater_app.h"
+#include "ui/qt/percent_progress_ctrl.h"
+#include "ui/qt/port_dialog.h"
+#include "ui/qt/test_support.h"
+#include "ui/qt/updater_app.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "ui/update_progress_dialog.h"
+#include "ui/qt/update_progress_dialog.h"
 
 #include <QCoreApplication>
 #include <QShowEvent>
 
 #include "engine/programmer.h"
 #include "resources/strings.h"
-#include "ui/dialog_support.h"
-#include "ui/percent_progress_ctrl.h"
+#include "ui/qt/dialog_support.h"
+#include "ui/qt/percent_progress_ctrl.h"
 #include "ui/update_thread.h"
 #include "ui_update_progress_dialog.h"
 
@@ -38,7 +38,7 @@ CUpdateProgressDialog::CUpdateProgressDialog(QWidget* parent)
 }
 
 CUpdateProgressDialog::~CUpdateProgressDialog() {
-  RunChannel::process().detach(this);
+  RunChannel::process().detach(&target_);
 }
 
 void CUpdateProgressDialog::showEvent(QShowEvent* event) {
@@ -51,7 +51,7 @@ void CUpdateProgressDialog::showEvent(QShowEvent* event) {
 
 void CUpdateProgressDialog::OnInitDialog() {
   RunChannel::Run run{portNumber, commandTemplate, engine};
-  if (!RunChannel::process().start(this, std::move(run))) {
+  if (!RunChannel::process().start(&target_, std::move(run))) {
     // An earlier run's worker is still finishing: nothing is started.
     QMetaObject::invokeMethod(
         this, [this] { done(QDialog::Rejected); }, Qt::QueuedConnection);
@@ -63,7 +63,7 @@ void CUpdateProgressDialog::OnInitDialog() {
 }
 
 void CUpdateProgressDialog::customEvent(QEvent* event) {
-  const auto message = RunChannel::process().read(*event);
+  const auto message = ReadProgressEvent(RunChannel::process(), *event);
   if (!message) return QDialog::customEvent(event);
   // After the window has closed (a close that came before the outcome) the
   // rest of the run's messages change nothing.
@@ -109,7 +109,7 @@ void CUpdateProgressDialog::OnFinished(int32_t outcome) {
 
 void CUpdateProgressDialog::reject() {
   RunChannel& run = RunChannel::process();
-  if (run.runFlag.load() == 1 && run.workerRunning()) {
+  if (run.stopQuestionNeeded()) {
     run.hold();
     if (ShowMessage(this, LoadString(IDS_STOP_QUESTION), QMessageBox::Yes | QMessageBox::No) ==
         QMessageBox::Yes) {

@@ -15,12 +15,13 @@
 //
 // Threads: the window thread. The worker reaches the window only through
 // events posted via the RunChannel.
-#ifndef VELMORA_UI_UPDATE_PROGRESS_DIALOG_H_
-#define VELMORA_UI_UPDATE_PROGRESS_DIALOG_H_
+#ifndef VELMORA_UI_QT_UPDATE_PROGRESS_DIALOG_H_
+#define VELMORA_UI_QT_UPDATE_PROGRESS_DIALOG_H_
 
 #include <QDialog>
 #include <string>
 
+#include "ui/qt/run_events.h"
 #include "ui/run_channel.h"
 
 class CPercentProgressCtrl;
@@ -54,6 +55,7 @@ class CUpdateProgressDialog : public QDialog {
   void OnFinished(int32_t outcome);
 
   bool started_ = false;
+  QtRunTarget target_{this};
 };
 
-#endif  // VELMORA_UI_UPDATE_PROGRESS_DIALOG_H_
+#endif  // VELMORA_UI_QT_UPDATE_PROGRESS_DIALOG_H_

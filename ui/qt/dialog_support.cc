@@ -1,4 +1,4 @@
-#include "ui/dialog_support.h"
+#include "ui/qt/dialog_support.h"
 
 #include <QFontDatabase>
 #include <QGridLayout>

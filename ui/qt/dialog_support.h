@@ -3,8 +3,8 @@
 // report to the user goes through.
 //
 // Threads: the window thread.
-#ifndef VELMORA_UI_DIALOG_SUPPORT_H_
-#define VELMORA_UI_DIALOG_SUPPORT_H_
+#ifndef VELMORA_UI_QT_DIALOG_SUPPORT_H_
+#define VELMORA_UI_QT_DIALOG_SUPPORT_H_
 
 #include <QFontMetrics>
 #include <QMessageBox>
@@ -32,4 +32,4 @@ QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text,
                                         QMessageBox::StandardButtons buttons,
                                         const QString& details = QString());
 
-#endif  // VELMORA_UI_DIALOG_SUPPORT_H_
+#endif  // VELMORA_UI_QT_DIALOG_SUPPORT_H_

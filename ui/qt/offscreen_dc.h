@@ -8,8 +8,8 @@
 // covered() first.
 //
 // Threads: the window thread, inside the widget's paint event.
-#ifndef VELMORA_UI_OFFSCREEN_DC_H_
-#define VELMORA_UI_OFFSCREEN_DC_H_
+#ifndef VELMORA_UI_QT_OFFSCREEN_DC_H_
+#define VELMORA_UI_QT_OFFSCREEN_DC_H_
 
 #include <QPainter>
 #include <QPixmap>
@@ -36,4 +36,4 @@ class COffscreenDC : public QPainter {
   QPixmap bitmap_;
 };
 
-#endif  // VELMORA_UI_OFFSCREEN_DC_H_
+#endif  // VELMORA_UI_QT_OFFSCREEN_DC_H_

@@ -1,7 +1,7 @@
 // Test support for the dialogs: answering the message boxes that a dialog
 // opens modally, from inside their own event loop.
-#ifndef VELMORA_UI_TEST_SUPPORT_H_
-#define VELMORA_UI_TEST_SUPPORT_H_
+#ifndef VELMORA_UI_QT_TEST_SUPPORT_H_
+#define VELMORA_UI_QT_TEST_SUPPORT_H_
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -67,4 +67,4 @@ class MessageBoxAnswerer : public QObject {
   QPointer<QMessageBox> answered_;
 };
 
-#endif  // VELMORA_UI_TEST_SUPPORT_H_
+#endif  // VELMORA_UI_QT_TEST_SUPPORT_H_

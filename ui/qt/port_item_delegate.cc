@@ -1,4 +1,4 @@
-#include "ui/port_item_delegate.h"
+#include "ui/qt/port_item_delegate.h"
 
 #include <QApplication>
 #include <QPainter>

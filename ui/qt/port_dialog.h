@@ -5,8 +5,8 @@
 // program; otherwise it stays open for another attempt.
 //
 // Threads: the window thread.
-#ifndef VELMORA_UI_PORT_DIALOG_H_
-#define VELMORA_UI_PORT_DIALOG_H_
+#ifndef VELMORA_UI_QT_PORT_DIALOG_H_
+#define VELMORA_UI_QT_PORT_DIALOG_H_
 
 #include <QDialog>
 #include <QIcon>
@@ -14,20 +14,12 @@
 #include <string>
 
 #include "serial/port_discovery.h"
+#include "ui/port_entry.h"
 #include "ui/run_channel.h"
 
 class QComboBox;
 class QPushButton;
 class QTimer;
-
-// The list entry for one port: the text between the first "(" of its
-// friendly name and the first ")" after it; the port name itself when the
-// friendly name has no "(".
-std::string PortEntryText(const PortRecord& port);
-
-// The port number of an entry: atoi of the text after its first three
-// characters (the letters COM); 0 when it is shorter or has no digits there.
-int PortNumberOfEntry(const std::string& entry);
 
 class CPortDialog : public QDialog {
   Q_OBJECT
@@ -58,4 +50,4 @@ class CPortDialog : public QDialog {
   QTimer* workerWatch_;
 };
 
-#endif  // VELMORA_UI_PORT_DIALOG_H_
+#endif  // VELMORA_UI_QT_PORT_DIALOG_H_

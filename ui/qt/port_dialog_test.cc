@@ -1,7 +1,7 @@
 // The port dialog: its entries from a stand-in discovery, and "Update" with
 // a stand-in engine that sees the words built from this test's own command
 // line ("x -uart COM<COMPORT>", set in main).
-#include "ui/port_dialog.h"
+#include "ui/qt/port_dialog.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -9,8 +9,8 @@
 #include <QTest>
 #include <atomic>
 
-#include "ui/port_item_delegate.h"
-#include "ui/test_support.h"
+#include "ui/qt/port_item_delegate.h"
+#include "ui/qt/test_support.h"
 
 namespace {
 
@@ -97,15 +97,6 @@ class PortDialogTest : public QObject {
     QVERIFY2(std::abs(adapterDarkest - sum(dimmed)) <= 60,
              qPrintable(QString("darkest %1, dimmed %2").arg(adapterDarkest).arg(sum(dimmed))));
     dialog.portCombo->hidePopup();
-  }
-
-  void portNumbers() {
-    QCOMPARE(PortNumberOfEntry("COM1"), 1);
-    QCOMPARE(PortNumberOfEntry("COM12"), 12);
-    QCOMPARE(PortNumberOfEntry("XYZ 7a"), 7);
-    QCOMPARE(PortNumberOfEntry("COM"), 0);
-    QCOMPARE(PortNumberOfEntry(""), 0);
-    QCOMPARE(PortNumberOfEntry("/dev/ttyS40"), 0);
   }
 
   void discoveryErrorKeepsEarlierEntries() {

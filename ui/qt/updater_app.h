@@ -4,8 +4,8 @@
 // when that is a terminal; the programmer's waits for a key return at once.
 //
 // Threads: the window thread (the one that constructs it).
-#ifndef VELMORA_UI_UPDATER_APP_H_
-#define VELMORA_UI_UPDATER_APP_H_
+#ifndef VELMORA_UI_QT_UPDATER_APP_H_
+#define VELMORA_UI_QT_UPDATER_APP_H_
 
 #include <QApplication>
 
@@ -30,4 +30,4 @@ class CUpdaterApp : public QApplication {
   bool updateComplete_ = false;
 };
 
-#endif  // VELMORA_UI_UPDATER_APP_H_
+#endif  // VELMORA_UI_QT_UPDATER_APP_H_
