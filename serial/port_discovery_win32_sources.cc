@@ -57,33 +57,23 @@ std::string Text(const void* bytes, size_t length) {
   throw PortDiscoveryError("Could not read from " + key);
 }
 
-// Destroys a device set when it goes out of scope.
-class DeviceSet {
+// A device set or registry key, given back by `Release` when it goes out of
+// scope.
+template <auto Release>
+class Held {
  public:
-  DeviceSet(Api& api, Api::Handle set) : api_(api), set_(set) {}
-  ~DeviceSet() { api_.SetupDiDestroyDeviceInfoList(set_); }
-  DeviceSet(const DeviceSet&) = delete;
-  DeviceSet& operator=(const DeviceSet&) = delete;
-  Api::Handle get() const { return set_; }
+  Held(Api& api, Api::Handle handle) : api_(api), handle_(handle) {}
+  ~Held() { (api_.*Release)(handle_); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  Api::Handle get() const { return handle_; }
 
  private:
   Api& api_;
-  Api::Handle set_;
+  Api::Handle handle_;
 };
-
-// An open registry key, closed when it goes out of scope.
-class RegistryKey {
- public:
-  RegistryKey(Api& api, Api::Handle key) : api_(api), key_(key) {}
-  ~RegistryKey() { api_.RegCloseKey(key_); }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  Api::Handle get() const { return key_; }
-
- private:
-  Api& api_;
-  Api::Handle key_;
-};
+using DeviceSet = Held<&Api::SetupDiDestroyDeviceInfoList>;
+using RegistryKey = Held<&Api::RegCloseKey>;
 
 // Opens sub-key `name` of `parent` for reading; false when it does not open.
 bool OpenKey(Api& api, Api::Handle parent, const std::string& name, Api::Handle* key) {
