@@ -1,8 +1,10 @@
 // velmora-ports: lists the serial ports that Velmora finds, one line each.
 //
-// Each line holds five fields separated by tabs: the COM name ("-" when no
-// COM name reaches the port), the device path, the friendly name the port
-// dialog shows, "usb" or "-", and the description. The order is the dialog's.
+// Each line holds five fields separated by tabs: the COM name ("-" when the
+// port dialog offers none; velmora_ports.h), the device path, the friendly
+// name the port dialog shows, "usb" or "-", and the description. The order is the dialog's.
+#include "apps/velmora_ports.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -45,9 +47,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (const PortRecord& port : ports) {
-    std::printf("%s\t%s\t%s\t%s\t%s\n", port.portName.empty() ? "-" : port.portName.c_str(),
-                port.devicePath.c_str(), port.friendlyName.c_str(), port.isUsb ? "usb" : "-",
-                port.description.c_str());
+    std::printf("%s\t%s\t%s\t%s\t%s\n", ComNameField(port).c_str(), port.devicePath.c_str(),
+                port.friendlyName.c_str(), port.isUsb ? "usb" : "-", port.description.c_str());
   }
   if (ports.empty()) {
     std::fprintf(stderr, requireOpenable ? "velmora-ports: no serial port can be opened\n"

@@ -15,8 +15,9 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
   dpkg-dev)
 if [ "${1:-}" = windows ]; then
   # the Windows build: mingw-w64 (64-bit, posix threads) and Wine to run its
-  # programs and tests; GoogleTest's sources, built for the target
-  packages+=(g++-mingw-w64-x86-64-posix wine64 googletest)
+  # programs and tests; GoogleTest's sources, built for the target; NSIS for
+  # the installer
+  packages+=(g++-mingw-w64-x86-64-posix wine64 googletest nsis)
 fi
 
 missing=()

@@ -3,7 +3,10 @@
 # tests (build-win), then runs, in one throwaway Wine prefix,
 #   - the engine's unit tests (engine_test.exe),
 #   - the Win32 serial backend against two COM ports joined like a null-modem
-#     cable (serial_test.exe; scripts/null-modem.py holds the two terminals),
+#     cable, and port discovery (serial_test.exe; scripts/null-modem.py holds
+#     the two terminals),
+#   - the installer (velmora-setup.exe): installed silently, the installed
+#     programs run once, uninstalled silently,
 #   - the integration suite's core cases with the real fwp.exe against the
 #     real velmora-sim (build/bin/integration_test, VELMORA_WINE_FWP),
 #   - the dialog's shared core (ui_core_test.exe); velmora.exe is built.
@@ -13,7 +16,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 start=$SECONDS
 
-VELMORA_WIN_TARGETS="fwp engine_test serial_test velmora ui_core_test" \
+VELMORA_WIN_TARGETS="fwp velmora velmora-ports engine_test serial_test ui_core_test" \
   scripts/build-windows.sh build-win
 cmake --build build -j "$(nproc)" --target integration_test fwp velmora-sim
 echo "test-windows: built in $((SECONDS - start)) s"
@@ -46,6 +49,42 @@ read -r -u "$modem_out" end_a
 read -r -u "$modem_out" end_b
 ln -sfn "$end_a" "$WINEPREFIX/dosdevices/com5"
 ln -sfn "$end_b" "$WINEPREFIX/dosdevices/com6"
+
+# The installer, silently (/S), into Program Files\Velmora: exactly the staged
+# files and the uninstaller, byte for byte, and the Add/Remove Programs entry.
+# The installed fwp.exe prints its help as the Linux fwp does (with CR LF) and
+# exits with 0; the installed velmora-ports.exe finds no port (Wine lists no
+# serial-port interfaces, COM5 and COM6 above notwithstanding). Then the
+# uninstaller, silently: it runs on from a copy of itself, so the folder is
+# waited for (at most 30 s) to go, and the entry with it. Before
+# serial_test.exe, after which the installer takes 10 s longer to run.
+installer_test() {
+  local dir="$WINEPREFIX/drive_c/Program Files/Velmora" out="$WINEPREFIX/velmora-out"
+  local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velmora' status f
+  "$wine" build-win/velmora-setup.exe /S || { echo "installer: exit status $?"; return 1; }
+  diff <( (ls build-win/velmora-windows; echo uninstall.exe) | sort) <(ls "$dir" | sort) ||
+    { echo "installer: other files installed"; return 1; }
+  for f in build-win/velmora-windows/*; do cmp "$f" "$dir/${f##*/}" || return 1; done
+  "$wine" reg query "$key" /v UninstallString >/dev/null 2>&1 || { echo "installer: no entry"; return 1; }
+
+  status=0
+  "$wine" 'C:\Program Files\Velmora\fwp.exe' -h </dev/null >"$out" || status=$?
+  [ "$status" -eq 0 ] || { echo "installed fwp.exe -h: exit status $status"; return 1; }
+  build/bin/fwp -h | sed 's/$/\r/' | cmp - "$out" || { echo "installed fwp.exe -h: other text"; return 1; }
+  "$wine" 'C:\Program Files\Velmora\velmora-ports.exe' >"$out" 2>"$out.err" ||
+    { echo "installed velmora-ports.exe: exit status $?"; return 1; }
+  [ ! -s "$out" ] && printf 'velmora-ports: no serial ports found\r\n' | cmp - "$out.err" ||
+    { echo "installed velmora-ports.exe: other output"; cat "$out" "$out.err"; return 1; }
+
+  "$wine" 'C:\Program Files\Velmora\uninstall.exe' /S || { echo "uninstaller: exit status $?"; return 1; }
+  for _ in {1..300}; do [ -e "$dir" ] || break; sleep 0.1; done
+  [ ! -e "$dir" ] || { echo "uninstaller: left $(ls "$dir")"; return 1; }
+  ! "$wine" reg query "$key" >/dev/null 2>&1 || { echo "uninstaller: the entry stays"; return 1; }
+}
+installer_start=$SECONDS
+installer_test || failed+=(velmora-setup.exe)
+echo "test-windows: installer in $((SECONDS - installer_start)) s"
+
 VELMORA_TEST_COM_A=COM5 VELMORA_TEST_COM_B=COM6 "$wine" build-win/bin/serial_test.exe \
   --gtest_brief=1 || failed+=(serial_test.exe)
 

@@ -22,9 +22,14 @@ std::string DescriptionFromFriendlyName(const std::string& friendlyName) {
 }  // namespace
 
 void FinishPortList(PortList& list, bool requireOpenable) {
+  FinishPortList(list, requireOpenable, PortCanBeOpened);
+}
+
+void FinishPortList(PortList& list, bool requireOpenable,
+                    const std::function<bool(const std::string&)>& canOpen) {
   for (size_t index = 0; index < list.size();) {
     PortRecord& record = list[index];
-    if (requireOpenable && !PortCanBeOpened(record.devicePath)) {
+    if (requireOpenable && !canOpen(record.devicePath)) {
       list.erase(list.begin() + static_cast<PortList::difference_type>(index));
       continue;
     }

@@ -11,6 +11,7 @@
 #define VELMORA_SERIAL_PORT_DISCOVERY_H_
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -67,5 +68,10 @@ bool PortCanBeOpened(const std::string& devicePath);
 // the portName; an empty description becomes the friendlyName, less a
 // trailing bracketed part: "FT232R USB UART (COM33)" gives "FT232R USB UART".
 void FinishPortList(PortList& list, bool requireOpenable);
+
+// The same with the openable test given: `canOpen` says whether a device path
+// opens at this moment (PortCanBeOpened above is the one on this platform).
+void FinishPortList(PortList& list, bool requireOpenable,
+                    const std::function<bool(const std::string&)>& canOpen);
 
 #endif  // VELMORA_SERIAL_PORT_DISCOVERY_H_
