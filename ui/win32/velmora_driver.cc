@@ -63,7 +63,9 @@ std::string TextOf(HWND hwnd) {
 }
 
 // The process's visible dialogs: the port dialog (it has the port list),
-// the progress window (titled "Update") and message boxes (the rest).
+// the progress window (it has the bar) and message boxes (the rest). Told
+// apart by their controls, not their titles: a window that is busy closing
+// may not answer WM_GETTEXT in time.
 struct Windows {
   HWND portDialog = nullptr, progress = nullptr, box = nullptr;
 };
@@ -75,7 +77,7 @@ BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM data) {
   auto* found = reinterpret_cast<Windows*>(data);
   if (GetDlgItem(hwnd, kPortCombo))
     found->portDialog = hwnd;
-  else if (TextOf(hwnd) == "Update")
+  else if (GetDlgItem(hwnd, kProgressBar))
     found->progress = hwnd;
   else
     found->box = hwnd;
