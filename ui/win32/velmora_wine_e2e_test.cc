@@ -6,10 +6,12 @@
 // "Update" runs with port number 0: the templates name their port
 // themselves, which a template without "<COMPORT>" does.
 //
-// Run by scripts/test-windows.sh under xvfb-run, with $VELMORA_WIN_BIN the
-// folder of velmora.exe and velmora_driver.exe, $VELMORA_WINE the Wine
-// loader and $WINEPREFIX the prefix whose dosdevices map the simulator's COM
-// name; skipped without $VELMORA_WIN_BIN.
+// Run by scripts/test-windows.sh on a private X server, in a Wine virtual
+// desktop made under that display, with $VELMORA_WIN_BIN the folder of
+// velmora.exe and velmora_driver.exe, $VELMORA_WINE the Wine loader and
+// $WINEPREFIX the prefix whose dosdevices map the simulator's COM name;
+// skipped without $VELMORA_WIN_BIN. $VELMORA_SHOTS, when set, is a folder
+// for the driver's captures of each window (scripts/windows-screenshots.sh).
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -63,8 +65,7 @@ class VelmoraWineTest : public SimTest {
   }
 
   // The driver's report for case `which`, with velmora.exe's command line
-  // `x -uart PORT -app app.bin`; a failed discovery's box (while this
-  // build has no Windows discovery) left out.
+  // `x -uart PORT -app app.bin`.
   std::vector<std::string> Drive(const std::string& which, const std::string& port) {
     const std::string bin = Env("VELMORA_WIN_BIN");
     const std::string wine =
@@ -83,9 +84,7 @@ class VelmoraWineTest : public SimTest {
     }
     std::vector<std::string> lines;
     std::istringstream in(std::regex_replace(text, std::regex("\r"), ""));
-    for (std::string line; std::getline(in, line);) {
-      if (line.rfind("discovery-box ", 0) != 0) lines.push_back(line);
-    }
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
 
