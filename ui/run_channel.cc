@@ -1,6 +1,7 @@
 #include "ui/run_channel.h"
 
 #include "engine/console.h"
+#include "ui/terminal.h"
 #include "ui/update_thread.h"
 
 RunChannel& RunChannel::process() {
@@ -66,4 +67,14 @@ void RunChannel::PostMessage(unsigned message, unsigned code, int32_t value) noe
 void RunChannel::WaitWhileHeld() noexcept {
   std::unique_lock lock(holdMutex_);
   holdChanged_.wait(lock, [this] { return !held_; });
+}
+
+RunOutputScope::RunOutputScope() {
+  if (StandardOutputIsTerminal()) RunChannel::process().console.setEcho(&PlatformConsole());
+}
+
+RunOutputScope::~RunOutputScope() {
+  RunChannel::process().waitForWorker();
+  RunChannel::process().console.setEcho(nullptr);
+  SetEngineConsole(nullptr);
 }

@@ -113,4 +113,17 @@ class RunChannel final : public ProgressWindow {
   bool held_ = false;
 };
 
+// The process's run output for the application's lifetime (each face's
+// CUpdaterApp holds one): from construction, each run's printed output is
+// echoed to standard output when StandardOutputIsTerminal(); at destruction
+// a worker that may still be finishing is waited for, the echo stops and the
+// engine's console is put back. Threads: the window thread.
+class RunOutputScope {
+ public:
+  RunOutputScope();
+  ~RunOutputScope();
+  RunOutputScope(const RunOutputScope&) = delete;
+  RunOutputScope& operator=(const RunOutputScope&) = delete;
+};
+
 #endif  // VELMORA_UI_RUN_CHANNEL_H_

@@ -1,22 +1,14 @@
 #include "ui/qt/updater_app.h"
 
-#include "engine/console.h"
 #include "ui/qt/port_dialog.h"
 #include "ui/run_channel.h"
-#include "ui/terminal.h"
 
 CUpdaterApp::CUpdaterApp(int& argc, char** argv) : QApplication(argc, argv) {
   setWindowIcon(QIcon(QStringLiteral(":/velmora/velmora.svg")));
   setDesktopFileName(QStringLiteral("velmora"));
-  // Started from a terminal, the program shows there what fwp would print.
-  if (StandardOutputIsTerminal()) RunChannel::process().console.setEcho(&PlatformConsole());
 }
 
-CUpdaterApp::~CUpdaterApp() {
-  RunChannel::process().waitForWorker();
-  RunChannel::process().console.setEcho(nullptr);
-  SetEngineConsole(nullptr);
-}
+CUpdaterApp::~CUpdaterApp() = default;
 
 bool CUpdaterApp::InitInstance() {
   {

@@ -9,6 +9,8 @@
 
 #include <QApplication>
 
+#include "ui/run_channel.h"
+
 class CUpdaterApp : public QApplication {
   Q_OBJECT
 
@@ -27,6 +29,8 @@ class CUpdaterApp : public QApplication {
   int ExitStatus() const { return updateComplete_ ? 0 : 1; }
 
  private:
+  // Started from a terminal, the program shows there what fwp would print.
+  RunOutputScope output_;
   bool updateComplete_ = false;
 };
 

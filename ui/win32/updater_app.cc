@@ -1,23 +1,11 @@
 #include "ui/win32/updater_app.h"
 
-#include "engine/console.h"
 #include "engine/programmer.h"
 #include "serial/port_discovery.h"
 #include "ui/run_channel.h"
-#include "ui/terminal.h"
 #include "ui/update_thread.h"
 #include "ui/win32/port_dialog.h"
 #include "ui/win32/win32.h"
-
-CUpdaterApp::CUpdaterApp() {
-  if (StandardOutputIsTerminal()) RunChannel::process().console.setEcho(&PlatformConsole());
-}
-
-CUpdaterApp::~CUpdaterApp() {
-  RunChannel::process().waitForWorker();
-  RunChannel::process().console.setEcho(nullptr);
-  SetEngineConsole(nullptr);
-}
 
 bool CUpdaterApp::InitInstance() {
   // The progress control's window class.

@@ -7,15 +7,10 @@
 #ifndef VELMORA_UI_WIN32_UPDATER_APP_H_
 #define VELMORA_UI_WIN32_UPDATER_APP_H_
 
-#include <string>
+#include "ui/run_channel.h"
 
 class CUpdaterApp {
  public:
-  CUpdaterApp();
-  ~CUpdaterApp();
-  CUpdaterApp(const CUpdaterApp&) = delete;
-  CUpdaterApp& operator=(const CUpdaterApp&) = delete;
-
   // Registers the common controls, runs the port dialog with the command
   // template (the command line after the program's name), then waits for a
   // worker that may still be finishing a stopped run. Returns false.
@@ -26,6 +21,7 @@ class CUpdaterApp {
   int ExitStatus() const { return updateComplete_ ? 0 : 1; }
 
  private:
+  RunOutputScope output_;
   bool updateComplete_ = false;
 };
 
