@@ -35,6 +35,8 @@
 #include "line/replacement.h"
 #include "line/run_log.h"
 #include "serial/port_discovery.h"
+#include "serial/port_holders.h"
+#include "serial/port_names.h"
 
 namespace {
 
@@ -204,13 +206,38 @@ class Line {
 
   int run() {
     if (live_) WriteAll(STDOUT_FILENO, "\x1b[?25l");
-    for (Station& s : stations_) start(s, false);
+    // One pass over /proc for the holders of every port, which the children
+    // use when they open their ports, rather than a pass each
+    // (port_holders.h); the children started later scan for themselves.
+    std::vector<dev_t> devices;
+    for (const Station& s : stations_) {
+      const std::string path = DevicePathForPort(s.run.info().port, nullptr);
+      struct stat st;
+      if (!path.empty() && stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+        devices.push_back(st.st_rdev);
+    }
+    FindPortHoldersAhead(devices);
+    // Every child is started before any of them begins its run, so that the
+    // runs begin together (StartPortChild).
+    int gate[2];
+    const bool gated = pipe2(gate, O_CLOEXEC) == 0;
+    for (Station& s : stations_) start(s, false, gated ? gate[0] : -1);
+    if (gated) {
+      WriteAll(gate[1], std::string(stations_.size(), 'g'));
+      close(gate[0]);
+      close(gate[1]);
+    }
+    ForgetHoldersAhead();
     int64_t stopSentMs = -1, lastDrawMs = -1;
     int stopsPassed = 0;
     for (;;) {
       std::vector<pollfd> fds;
-      for (Station& s : stations_)
-        if (s.fd >= 0) fds.push_back({s.fd, POLLIN, 0});
+      std::vector<Station*> polled;
+      for (Station& s : stations_) {
+        if (s.fd < 0) continue;
+        fds.push_back({s.fd, POLLIN, 0});
+        polled.push_back(&s);
+      }
       if (fds.empty()) break;
       // Stops are passed on once each: the first ends every run at its next
       // check, the second ends every child at once.
@@ -224,9 +251,11 @@ class Line {
         for (Station& s : stations_)
           if (s.pid > 0) kill(s.pid, SIGKILL);
       }
-      poll(fds.data(), fds.size(), live_ ? 100 : 250);
-      for (Station& s : stations_)
-        if (s.fd >= 0) readFrom(s);
+      // Only the pipes that have something (or have ended) are read.
+      if (poll(fds.data(), fds.size(), live_ ? 100 : 250) > 0) {
+        for (size_t i = 0; i < fds.size(); ++i)
+          if (fds[i].revents != 0) readFrom(*polled[i]);
+      }
       if (live_ && SteadyMs() - lastDrawMs >= 100) {
         draw();
         lastDrawMs = SteadyMs();
@@ -248,8 +277,9 @@ class Line {
   }
 
  private:
-  void start(Station& s, bool watchFirst) {
+  void start(Station& s, bool watchFirst, int gate = -1) {
     ChildPlan plan;
+    plan.startGate = gate;
     plan.port = s.run.info().port;
     plan.words = words_;
     plan.watchFirst = watchFirst;

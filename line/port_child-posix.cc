@@ -134,6 +134,12 @@ bool WaitForReplacement(const ChildPlan& plan) {
     dup2(null, STDOUT_FILENO);
   }
   g_pAbortFlag = &g_abortFlag;
+  if (plan.startGate >= 0) {
+    char go;
+    while (::read(plan.startGate, &go, 1) < 0 && errno == EINTR && g_abortFlag.load() == 0) {
+    }
+    close(plan.startGate);
+  }
 
   if (plan.watchFirst && !WaitForReplacement(plan)) {
     Send(MessageKind::kResult, 0, kResultNoRun);

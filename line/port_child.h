@@ -34,6 +34,8 @@ struct ChildPlan {
   bool watchFirst = false;         // station mode: wait for a replaced receiver first
   int watchBaud = 9600;            // the rate the port is watched at
   int64_t quietMs = 5000;          // the line counts as quiet after this long
+  int startGate = -1;              // a pipe's read end: the child takes one byte from it
+                                   // before it starts; -1 starts at once
 };
 
 // Puts `length` bytes in an anonymous in-memory file that the children
@@ -44,6 +46,10 @@ std::string ShareImage(const uint8_t* data, int32_t length);
 
 // Starts the child. Returns its process id and, in `readFd`, the read end of
 // its pipe (non-blocking, closed on exec); -1 when it could not be started.
+// With a start gate the child waits, its signal handling already in place,
+// until the caller writes a byte to the gate (one byte per child) or stops it.
+// Starting many children behind one gate keeps the first ones from taking
+// the processor from the starts of the others, so their runs begin together.
 pid_t StartPortChild(const ChildPlan& plan, int* readFd);
 
 #endif  // VELMORA_LINE_PORT_CHILD_H_

@@ -19,14 +19,27 @@
 // The controlling side of a pseudo-terminal (what velmora-sim holds) is a
 // different device from the terminal that programs open, so it never counts.
 //
-// Threads: any. Nothing is kept between calls; a scan reads /proc anew.
+// A program about to open many ports at once (velmora-line, which starts a
+// process per port) can read /proc once for all of them ahead of the opens,
+// rather than once per open: FindPortHoldersAhead(). For kHoldersAheadMs from
+// the start of that pass, FindPortHolder answers for its devices from it, in
+// this process and in the processes it forks meanwhile, which inherit it;
+// ForgetHoldersAhead() ends that at once. A program that opens one of the
+// devices after the pass has begun is not seen by it, as one that opens a
+// device while a scan of its own runs is not; the exclusive mode and the lock
+// are asked at each open all the same.
+//
+// Threads: any. Apart from the pass ahead, nothing is kept between calls; a
+// scan reads /proc anew.
 #ifndef VELMORA_SERIAL_PORT_HOLDERS_H_
 #define VELMORA_SERIAL_PORT_HOLDERS_H_
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // A process with a descriptor open on a device.
 struct PortHolder {
@@ -37,8 +50,20 @@ struct PortHolder {
 // The first process, in process id order, that has a descriptor open on the
 // character device `device` (a st_rdev value), leaving out descriptor `ownFd`
 // of this process (-1 leaves out none). Another descriptor of this process
-// counts: a second open by the same program is a second holder.
+// counts: a second open by the same program is a second holder. A pass ahead
+// that counts for `device` answers instead of /proc.
 std::optional<PortHolder> FindPortHolder(dev_t device, int ownFd);
+
+// How long a pass ahead answers for its devices, milliseconds.
+inline constexpr int64_t kHoldersAheadMs = 1000;
+
+// Reads /proc once for the holders of all of `devices` (st_rdev values),
+// descriptors of this process included, and answers from that pass from now
+// on as described above. A later pass replaces it.
+void FindPortHoldersAhead(const std::vector<dev_t>& devices);
+
+// Ends the pass ahead: from now on every FindPortHolder reads /proc.
+void ForgetHoldersAhead();
 
 // The text after "<port> is busy: ": "held by 4242 (minicom)", or "another
 // program has it open" when the holder is not known.

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -121,6 +122,42 @@ TEST(ClaimPortTest, RefusesEveryOtherHolderAndNamesIt) {
       EXPECT_TRUE(LockIsFree(t));
     }
   }
+}
+
+// One pass ahead for several devices names each one's holder as a scan of
+// its own would. A device outside the pass is scanned as always, and so are
+// the pass's devices once it is forgotten.
+TEST(HoldersAheadTest, AnswersAsAScanWouldAndOnlyForItsDevices) {
+  Terminal held, free, outside;
+  for (Terminal* t : {&held, &free, &outside}) {
+    ASSERT_GE(t->fd, 0);
+    // The pass counts this program's own descriptors; velmora-line makes it
+    // before its children open their ports.
+    close(t->fd);
+    t->fd = -1;
+  }
+  const auto device = [](const Terminal& t) {
+    struct stat st;
+    return stat(t.path.c_str(), &st) == 0 ? st.st_rdev : dev_t{0};
+  };
+  ASSERT_TRUE(held.StartHolder(false));
+  FindPortHoldersAhead({device(held), device(free)});
+  for (Terminal* t : {&held, &free, &outside})
+    ASSERT_GE(t->fd = open(t->path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC), 0);
+  ASSERT_TRUE(outside.StartHolder(false));
+  const auto claim = [](const Terminal& t) {
+    std::string why;
+    return ClaimPort(t.fd, t.path, /*keepLock=*/false, &why) ? "" : why;
+  };
+  const auto busy = [](const Terminal& t) {
+    return t.path + " is busy: held by " + std::to_string(t.holder) + " (sleep)";
+  };
+  EXPECT_EQ(claim(held), busy(held));
+  EXPECT_EQ(claim(free), "");
+  EXPECT_EQ(claim(outside), busy(outside));
+  ForgetHoldersAhead();
+  ASSERT_TRUE(free.StartHolder(false));
+  EXPECT_EQ(claim(free), busy(free));
 }
 
 }  // namespace

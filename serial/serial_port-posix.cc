@@ -150,27 +150,27 @@ class PosixSerialLink : public SerialLink {
     size_t got = 0;
     const auto deadline = SteadyClock::now() + kReadTimeout;
     while (got < count) {
-      const ssize_t n = ::read(fd_, into + got, count - got);
-      if (n > 0) {
-        got += static_cast<size_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      // With VMIN = VTIME = 0 an empty queue reads as 0 bytes, or as EAGAIN;
-      // any other error (EIO once the device has gone) ends the read.
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return line_.failRead(deadline, got);
-      if (line_.writeFailed() && got == 0) return line_.failRead(deadline, got);
-      const int waitMs = PollMs(deadline);
-      if (waitMs == 0) break;
+      // Waits before it reads, so that a millisecond in which nothing arrives
+      // costs a single call.
       pollfd p = {fd_, POLLIN, 0};
-      const int ready = ::poll(&p, 1, waitMs);
-      if (ready < 0 && errno != EINTR) return line_.failRead(deadline, got);
-      if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
-        // Hung up: take what is still queued, then give up.
-        const ssize_t last = ::read(fd_, into + got, count - got);
-        if (last > 0) got += static_cast<size_t>(last);
+      const int ready = ::poll(&p, 1, PollMs(deadline));
+      if (ready < 0) {
+        if (errno == EINTR) continue;
         return line_.failRead(deadline, got);
       }
+      if (ready == 0) {
+        // Nothing more in time; once the line is going, it has gone.
+        if (line_.writeFailed() && got == 0) return line_.failRead(deadline, got);
+        break;
+      }
+      // With VMIN = VTIME = 0 an empty queue reads as 0 bytes, or as EAGAIN.
+      // Any other error (EIO once the device has gone) ends the read, and so
+      // does a hang-up, once what was still queued has been taken.
+      const ssize_t n = ::read(fd_, into + got, count - got);
+      if (n > 0) got += static_cast<size_t>(n);
+      if ((p.revents & (POLLERR | POLLHUP | POLLNVAL)) ||
+          (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
+        return line_.failRead(deadline, got);
     }
     return got;
   }

@@ -54,9 +54,9 @@ class PortDialogTest : public QObject {
   // In the opened list each entry is followed by its adapter, dimmed; the
   // entry's own text, which Update reads, stays the bracketed name.
   void openedListShowsTheAdapters() {
-    CPortDialog dialog(
-        Listing({{"/dev/ttyS0", "COM1", "ttyS0, 16550A (COM1)", 0, "ttyS0, 16550A", ""},
-                 {"/dev/ttyUSB0", "COM33", "FT232R USB UART (COM33)", 1, "FT232R USB UART", ""}}));
+    CPortDialog dialog(Listing(
+        {{"/dev/ttyS0", "COM1", "ttyS0, 16550A (COM1)", 0, "ttyS0, 16550A", ""},
+         {"/dev/ttyUSB0", "COM33", "FT232R USB UART (COM33)", 1, "FT232R USB UART", "A50285BI"}}));
     QCOMPARE(dialog.portCombo->itemText(1), QString("COM33"));
     QCOMPARE(dialog.portCombo->itemData(1, kAdapterRole).toString(), QString("FT232R USB UART"));
     dialog.show();
