@@ -26,17 +26,8 @@ CPortDialog::CPortDialog(Discovery discovery, std::string commandTemplate,
       engine_(std::move(engine)) {}
 
 INT_PTR CPortDialog::DoModal() {
-  return DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_PORT_DIALOG), nullptr, DialogProc,
-                         reinterpret_cast<LPARAM>(this));
-}
-
-INT_PTR CALLBACK CPortDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
-    reinterpret_cast<CPortDialog*>(lParam)->hwnd_ = hwnd;
-  }
-  auto* self = reinterpret_cast<CPortDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
-  return self ? self->OnMessage(message, wParam, lParam) : FALSE;
+  return DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_PORT_DIALOG), nullptr,
+                         DialogObjectProc<CPortDialog>, reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CPortDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {

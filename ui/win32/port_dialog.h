@@ -42,7 +42,8 @@ class CPortDialog {
   bool updateComplete = false;
 
  private:
-  static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  template <class Dialog>
+  friend INT_PTR CALLBACK DialogObjectProc(HWND, UINT, WPARAM, LPARAM);
   INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void OnInitDialog();
   void FillPortList();

@@ -17,18 +17,8 @@ CUpdateProgressDialog::~CUpdateProgressDialog() {
 }
 
 INT_PTR CUpdateProgressDialog::DoModal(HWND owner) {
-  return DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_UPDATE_PROGRESS), owner, DialogProc,
-                         reinterpret_cast<LPARAM>(this));
-}
-
-INT_PTR CALLBACK CUpdateProgressDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
-                                                   LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
-    reinterpret_cast<CUpdateProgressDialog*>(lParam)->hwnd_ = hwnd;
-  }
-  auto* self = reinterpret_cast<CUpdateProgressDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
-  return self ? self->OnMessage(message, wParam, lParam) : FALSE;
+  return DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_UPDATE_PROGRESS), owner,
+                         DialogObjectProc<CUpdateProgressDialog>, reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CUpdateProgressDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -54,7 +54,8 @@ class CUpdateProgressDialog {
     void Post(unsigned code, int32_t value) noexcept override;
   };
 
-  static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  template <class Dialog>
+  friend INT_PTR CALLBACK DialogObjectProc(HWND, UINT, WPARAM, LPARAM);
   INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void OnInitDialog();
   void OnProgress(WPARAM code, LPARAM value);

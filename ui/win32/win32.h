@@ -25,4 +25,19 @@ std::string LoadText(int id);
 // is MB_OK or MB_YESNO. Returns the button pressed (IDOK, IDYES, IDNO).
 int ShowMessage(HWND owner, const std::string& text, UINT buttons);
 
+// The dialog procedure of a dialog object run with DialogBoxParamA and the
+// object as its parameter: WM_INITDIALOG stores the object in the window
+// (DWLP_USER) and its handle in the object's hwnd_; every message, that one
+// included, then goes to the object's OnMessage. Messages before
+// WM_INITDIALOG get the dialog manager's default handling.
+template <class Dialog>
+INT_PTR CALLBACK DialogObjectProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+    reinterpret_cast<Dialog*>(lParam)->hwnd_ = hwnd;
+  }
+  auto* self = reinterpret_cast<Dialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+  return self ? self->OnMessage(message, wParam, lParam) : FALSE;
+}
+
 #endif  // VELMORA_UI_WIN32_WIN32_H_
