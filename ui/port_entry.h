@@ -10,10 +10,13 @@
 #include "serial/port_discovery.h"
 
 // Whether the dialog lists `port`: only a port that a COM name reaches can be
-// handed to the engine, which takes a port number.
-inline bool PortIsListed(const PortRecord& port) {
-  return !port.portName.empty();
-}
+// handed to the engine, which takes a port number. That is a port with a
+// portName (Linux's table and aliases, Windows' numbered names and registry
+// walk), or one whose entry text is a COM name (Windows' device interfaces,
+// whose records carry the name only in the friendly name's brackets). A
+// Linux port that no COM name reaches shows its device path there and is
+// left out.
+bool PortIsListed(const PortRecord& port);
 
 // The list entry for one port: the text between the first "(" of its
 // friendly name and the first ")" after it; the port name itself when the
