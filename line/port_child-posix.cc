@@ -6,7 +6,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -14,26 +13,16 @@
 #include "engine/programmer.h"
 #include "engine/progress.h"
 #include "engine/run_observer.h"
+#include "engine/stop_signals-posix.h"
 #include "line/child_protocol.h"
 #include "line/port_child.h"
 #include "line/replacement.h"
-#include "serial/saved_terminals-posix.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
 
 namespace {
 
 int g_pipe = -1;
-std::atomic<int> g_abortFlag{0};
-
-void OnStop(int signal) {
-  if (g_abortFlag.exchange(1) != 0) {
-    RestoreSavedTerminals();
-    ::signal(signal, SIG_DFL);
-    raise(signal);
-  }
-}
-
 // Whole messages to the parent; a parent that is gone is not waited for.
 void Send(MessageKind kind, int32_t a, int32_t b = 0, std::string_view text = {}) {
   do {
@@ -89,7 +78,7 @@ bool WaitForReplacement(const ChildPlan& plan) {
   ReplacementWatch watch(NowMs(), plan.quietMs);
   std::unique_ptr<SerialLink> link;
   int64_t nextOpenMs = 0;
-  while (g_abortFlag.load() == 0) {
+  while (!RunAborted()) {
     const int64_t now = NowMs();
     if (!link && now >= nextOpenMs) {
       link = PlatformPortOpener().open(plan.port.c_str(), static_cast<uint32_t>(plan.watchBaud),
@@ -123,20 +112,15 @@ bool WaitForReplacement(const ChildPlan& plan) {
   setpgid(0, 0);
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   if (getppid() == 1) _exit(1);  // the parent is already gone
-  struct sigaction action = {};
-  action.sa_handler = OnStop;
-  sigemptyset(&action.sa_mask);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  InstallStopSignals();
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   if (null >= 0) {
     dup2(null, STDIN_FILENO);
     dup2(null, STDOUT_FILENO);
   }
-  g_pAbortFlag = &g_abortFlag;
   if (plan.startGate >= 0) {
     char go;
-    while (::read(plan.startGate, &go, 1) < 0 && errno == EINTR && g_abortFlag.load() == 0) {
+    while (::read(plan.startGate, &go, 1) < 0 && errno == EINTR && !RunAborted()) {
     }
     close(plan.startGate);
   }
