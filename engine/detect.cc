@@ -3,10 +3,11 @@
 #include <cstdio>
 
 #include "engine/console.h"
-#include "engine/programmer.h"
 #include "engine/run_observer.h"
 #include "engine/reply_reader.h"
 #include "serial/serial_port.h"
+
+int g_programmingBaud = 115200;
 
 int DetectReceiver() {
   if (g_pRunObserver) g_pRunObserver->detecting();

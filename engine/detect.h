@@ -14,6 +14,11 @@ constexpr int kLoaderScanRates[7] = {4800, 9600, 19200, 38400, 57600, 115200, 23
 // The rates at which sentences are looked for, in order.
 constexpr int kSentenceScanRates[6] = {9600, 38400, 4800, 19200, 57600, 115200};
 
+// The programming baud rate: 115200 at process start, set by the
+// programmer's -baud, changed by detection when the loader answers at
+// another rate. It survives a run.
+extern int g_programmingBaud;
+
 // 1 when the loader answered the sync string (the programming rate becomes the
 // rate it answered at, and the port stays there), or when sentences were found
 // and the baud switch sentence was sent (the port is left at the programming

@@ -6,9 +6,10 @@
 
 #include "engine/console.h"
 #include "engine/detect.h"
-#include "engine/programmer.h"
+#include "engine/image_set.h"
 #include "engine/progress.h"
 #include "engine/reply_reader.h"
+#include "engine/run_report.h"
 #include "engine/run_observer.h"
 #include "serial/serial_port.h"
 
