@@ -9,6 +9,7 @@
 #include "engine/console.h"
 #include "engine/detect.h"
 #include "engine/progress.h"
+#include "engine/protocol.h"
 #include "engine/reply_reader.h"
 #include "engine/transfer.h"
 #include "serial/serial_port.h"

@@ -22,9 +22,6 @@
 #include "engine/image_set.h"
 #include "engine/run_report.h"
 
-// The rates that -baud accepts, in the order detection tries them.
-constexpr int kRateTable[7] = {4800, 9600, 19200, 38400, 57600, 115200, 230400};
-
 // The engine's entry. Words 1 to count - 1 are read, never word 0; they must
 // stay valid until the call returns.
 //
