@@ -1,5 +1,3 @@
-#include "tests/sim_launcher.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "tests/sim_launcher.h"
 #include "tests/spawn.h"
 
 namespace {
