@@ -4,7 +4,9 @@
 // For every line rate and image set it starts velmora-sim in its loader
 // (--once, --io-log, --flash-out), runs fwp against it and checks that the run
 // was good (fwp's exit status 2, the report line, the flash dump holding the
-// image and nothing else) before using any number from it. Then:
+// image and nothing else) before using any number from it. The I/O log's
+// bytes are cut into the protocol's frames by the trace decoder
+// (engine/trace_frames.h). Then:
 // - throughput: image bytes over the time from the read that carried the
 //   first block's first byte to the write that carried the last "PC"'s last
 //   byte, both from the simulator's I/O log (CLOCK_MONOTONIC microseconds);
@@ -58,13 +60,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/protocol.h"
+#include "engine/trace_frames.h"
 #include "sim/sample_bytes.h"
 #include "tests/sim_launcher.h"
 #include "tests/spawn.h"
 
 namespace {
 
-constexpr uint32_t kAppAddress = 0x00010000;
 constexpr size_t kFlashSize = 2u * 1024 * 1024;
 constexpr uint32_t kRequestSize = 4096;
 
@@ -214,29 +217,43 @@ FwpRun RunFwp(const std::vector<std::string>& args, const std::string& errPath, 
   return run;
 }
 
-// One direction of the simulator's I/O log: the bytes in order, and for each
-// chunk where it starts and when it was moved.
-struct Stream {
-  std::string bytes;
-  std::vector<size_t> chunkStart;
-  std::vector<int64_t> chunkUs;
-
-  // When the chunk holding byte `offset` was moved.
-  int64_t timeOf(size_t offset) const {
-    const auto it = std::upper_bound(chunkStart.begin(), chunkStart.end(), offset);
-    return chunkUs[static_cast<size_t>(it - chunkStart.begin()) - 1];
-  }
-};
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
-// Reads "MICROS DIR COUNT HEX" lines; false when a line does not parse.
-bool ParseIoLog(const std::string& path, Stream* toReceiver, Stream* toProgrammer,
-                std::string* why) {
+struct Request {
+  uint32_t start = 0, end = 0;
+  int64_t lastByteUs = 0;
+};
+
+struct Block {
+  uint32_t address = 0;
+  int64_t firstByteUs = 0;
+};
+
+// What the simulator's I/O log shows of a transfer, cut into the protocol's
+// frames by the trace decoder: the block requests with the time of their
+// last byte, the first block answering each (a run of blocks) with the time
+// of its first byte, and the time of the last "PC"'s last byte (-1 when none
+// came).
+struct Transfer {
+  std::vector<Request> requests;
+  std::vector<Block> blocks;
+  int64_t lastPcUs = -1;
+};
+
+// Reads "MICROS DIR COUNT HEX" lines, in the order the bytes moved; false
+// when a line does not parse.
+bool ReadIoLog(const std::string& path, Transfer* transfer, std::string* why) {
+  FrameDecoder decoder([transfer](const ProtocolFrame& f) {
+    if (f.kind == ProtocolFrame::Kind::kBlocks) transfer->blocks.push_back({f.values[0], f.time});
+    if (f.kind == ProtocolFrame::Kind::kReply && f.text == kRequestReply)
+      transfer->requests.push_back({f.values[0], f.values[1], f.endTime});
+    if (f.kind == ProtocolFrame::Kind::kReply && f.text == kCompleteReply)
+      transfer->lastPcUs = f.endTime;
+  });
   std::ifstream in(path);
   std::string line;
   int number = 0;
@@ -252,70 +269,23 @@ bool ParseIoLog(const std::string& path, Stream* toReceiver, Stream* toProgramme
       *why = path + ":" + std::to_string(number) + ": not an I/O log line";
       return false;
     }
-    Stream& s = dir == "P>R" ? *toReceiver : *toProgrammer;
-    s.chunkStart.push_back(s.bytes.size());
-    s.chunkUs.push_back(us);
+    std::string bytes;
     for (size_t i = 0; i < count; ++i) {
       const int hi = HexDigit(hex[2 * i]), lo = HexDigit(hex[2 * i + 1]);
       if (hi < 0 || lo < 0) {
         *why = path + ":" + std::to_string(number) + ": bad hex";
         return false;
       }
-      s.bytes.push_back(static_cast<char>(hi << 4 | lo));
+      bytes.push_back(static_cast<char>(hi << 4 | lo));
+    }
+    if (dir == "P>R") {
+      decoder.fromProgrammer(us, bytes);
+    } else {
+      decoder.fromReceiver(us, bytes);
     }
   }
+  decoder.finish();
   return true;
-}
-
-uint32_t Be32(const std::string& s, size_t at) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<uint8_t>(s[at + i]);
-  return v;
-}
-
-struct Request {
-  uint32_t start = 0, end = 0;
-  int64_t lastByteUs = 0;
-};
-
-struct Block {
-  uint32_t address = 0;
-  int64_t firstByteUs = 0;
-};
-
-// The receiver's replies: block requests and the time of the last "PC".
-void ScanReplies(const Stream& s, std::vector<Request>* requests, int64_t* lastPcUs) {
-  const std::string& b = s.bytes;
-  for (size_t i = 0; i + 1 < b.size();) {
-    const bool br = b.compare(i, 2, "BR") == 0, pc = b.compare(i, 2, "PC") == 0;
-    if ((br || pc) && i + 10 <= b.size()) {
-      if (br) requests->push_back({Be32(b, i + 2), Be32(b, i + 6), s.timeOf(i + 9)});
-      if (pc) *lastPcUs = s.timeOf(i + 9);
-      i += 10;
-    } else {
-      ++i;
-    }
-  }
-}
-
-// The programmer's frames, walked by their structure so that image bytes are
-// never taken for a frame: ".SP" and 16 bytes, ".BT" address n and n bytes;
-// everything else (sync strings, "EX", "ABORT") a byte at a time.
-std::vector<Block> ScanBlocks(const Stream& s) {
-  std::vector<Block> blocks;
-  const std::string& b = s.bytes;
-  for (size_t i = 0; i < b.size();) {
-    if (b.compare(i, 3, ".SP") == 0) {
-      i += 19;
-    } else if (b.compare(i, 3, ".BT") == 0 && i + 8 <= b.size()) {
-      const size_t n = static_cast<uint8_t>(b[i + 7]);
-      blocks.push_back({Be32(b, i + 3), s.timeOf(i)});
-      i += 8 + n;
-    } else {
-      ++i;
-    }
-  }
-  return blocks;
 }
 
 double Percentile(std::vector<double> v, double p) {
@@ -378,8 +348,7 @@ struct Bench {
       return false;
     }
     if (simStatus != 0) {
-      *why = label + "velmora-sim exited " + std::to_string(simStatus) + ": " +
-             sim.stderrText();
+      *why = label + "velmora-sim exited " + std::to_string(simStatus) + ": " + sim.stderrText();
       return false;
     }
     std::string expected(kFlashSize, '\xFF');
@@ -398,12 +367,11 @@ struct Bench {
       }
       r->traceBytes = static_cast<int64_t>(text.size());
     }
-    Stream toReceiver, toProgrammer;
-    if (!ParseIoLog(io, &toReceiver, &toProgrammer, why)) return false;
-    std::vector<Request> requests;
-    int64_t lastPcUs = -1;
-    ScanReplies(toProgrammer, &requests, &lastPcUs);
-    const std::vector<Block> blocks = ScanBlocks(toReceiver);
+    Transfer seen;
+    if (!ReadIoLog(io, &seen, why)) return false;
+    const std::vector<Request>& requests = seen.requests;
+    const int64_t lastPcUs = seen.lastPcUs;
+    const std::vector<Block>& blocks = seen.blocks;
     if (requests.empty() || blocks.empty() || lastPcUs < 0) {
       *why = label + "the I/O log shows no transfer";
       return false;
@@ -661,12 +629,10 @@ bool RunMany(const std::string& dir, int ports, const std::string& image, ManyRe
       *why = tag + ": the simulator did not end well or its flash is not the image";
       return false;
     }
-    Stream toReceiver, toProgrammer;
-    if (!ParseIoLog(tag + ".io", &toReceiver, &toProgrammer, why)) return false;
-    std::vector<Request> requests;
-    int64_t lastPc = 0;
-    ScanReplies(toProgrammer, &requests, &lastPc);
-    const std::vector<Block> blocks = ScanBlocks(toReceiver);
+    Transfer seen;
+    if (!ReadIoLog(tag + ".io", &seen, why)) return false;
+    const int64_t lastPc = seen.lastPcUs;
+    const std::vector<Block>& blocks = seen.blocks;
     if (blocks.empty() || lastPc <= blocks.front().firstByteUs) {
       *why = tag + ": no transfer in the I/O log";
       return false;

@@ -76,7 +76,282 @@ bool IsReplyToken(const std::string& t) {
 
 }  // namespace
 
-TraceFrames::TraceFrames(std::function<void(const std::string&)> out) : out_(std::move(out)) {}
+FrameDecoder::FrameDecoder(std::function<void(const ProtocolFrame&)> out) : out_(std::move(out)) {}
+
+void FrameDecoder::fromProgrammer(int64_t time, const std::string& bytes) {
+  pending_ += bytes;
+  pendingTimes_.insert(pendingTimes_.end(), bytes.size(), time);
+  cutFrames(false);
+}
+
+void FrameDecoder::fromReceiver(int64_t time, const std::string& bytes) {
+  for (unsigned char b : bytes) receiverByte(time, b);
+}
+
+void FrameDecoder::finish() {
+  cutFrames(true);
+  endReceiverFrame();
+  flush();
+}
+
+void FrameDecoder::cutFrames(bool atEnd) {
+  while (!pending_.empty()) {
+    const std::string& p = pending_;
+    const int64_t time = pendingTimes_[0];
+    size_t used = 0;
+    bool needMore = false;
+    auto consider = [&](Cut cut, size_t total) {
+      if (cut == Cut::kFull) used = total;
+      if (cut == Cut::kNeedMore) needMore = true;
+      return cut == Cut::kFull;
+    };
+    // A frame of the programmer's, cut whole from the front of `p`.
+    auto frame = [&](ProtocolFrame::Kind kind, std::string text = {}) {
+      ProtocolFrame f;
+      f.kind = kind;
+      f.time = time;
+      f.endTime = pendingTimes_[used - 1];
+      f.text = std::move(text);
+      return f;
+    };
+    if (consider(Match(p, kSync, kSync.size()), kSync.size())) {
+      emit(frame(ProtocolFrame::Kind::kSync));
+    } else if (consider(Match(p, kHeaderTag, kHeaderBytes), kHeaderBytes)) {
+      ProtocolFrame f = frame(ProtocolFrame::Kind::kHeader);
+      for (size_t i = 0; i < 4; ++i) f.values[i] = U32(p, 3 + 4 * i);
+      emit(f);
+    } else if (Match(p, kBlockTag, kBlockHeadBytes) == Cut::kFull) {
+      const uint32_t address = U32(p, 3);
+      const uint32_t n =
+          static_cast<uint8_t>(p[7]) == 0 ? kLargestBlock : static_cast<uint8_t>(p[7]);
+      if (consider(p.size() >= kBlockHeadBytes + n ? Cut::kFull : Cut::kNeedMore,
+                   kBlockHeadBytes + n)) {
+        if (run_.count == 0 || address != run_.next) {
+          flush();
+          run_.time = time;
+          run_.first = address;
+        }
+        run_.endTime = pendingTimes_[used - 1];
+        run_.next = address + n;
+        run_.count += 1;
+        run_.bytes += n;
+      }
+    } else if (Match(p, kBlockTag, kBlockHeadBytes) == Cut::kNeedMore) {
+      needMore = true;
+    } else if (consider(Match(p, kExitCommand, sizeof kExitCommand - 1), sizeof kExitCommand - 1)) {
+      emit(frame(ProtocolFrame::Kind::kExit));
+    } else if (consider(Match(p, kAbortCommand, sizeof kAbortCommand - 1),
+                        sizeof kAbortCommand - 1)) {
+      emit(frame(ProtocolFrame::Kind::kAbort));
+    } else {
+      const Cut start = Match(p, kSwitchStart, kSwitchStart.size());
+      if (start == Cut::kNeedMore) needMore = true;
+      if (start == Cut::kFull) {
+        const size_t digitsEnd =
+            std::min(p.find_first_not_of("0123456789", kSwitchStart.size()), p.size());
+        const size_t digits = digitsEnd - kSwitchStart.size();
+        if (digits <= kRateDigits) {
+          if (digitsEnd == p.size()) {
+            needMore = true;
+          } else if (digits > 0 &&
+                     consider(Match(p.substr(digitsEnd), kSwitchEnd, kSwitchEnd.size()),
+                              digitsEnd + kSwitchEnd.size())) {
+            emit(frame(ProtocolFrame::Kind::kSwitch, p.substr(kSwitchStart.size(), digits)));
+          }
+        }
+      }
+    }
+    if (used == 0) {
+      if (needMore && !atEnd) return;
+      // No frame begins here: the byte is kept as it is.
+      if (sentUnknown_.text.empty()) sentUnknown_.time = time;
+      sentUnknown_.endTime = time;
+      sentUnknown_.text += p[0];
+      used = 1;
+    }
+    pending_.erase(0, used);
+    pendingTimes_.erase(pendingTimes_.begin(), pendingTimes_.begin() + static_cast<long>(used));
+  }
+}
+
+void FrameDecoder::receiverByte(int64_t time, uint8_t byte) {
+  auto reply = [&](const std::string& token, int64_t start) {
+    ProtocolFrame f;
+    f.kind = ProtocolFrame::Kind::kReply;
+    f.fromProgrammer = false;
+    f.time = start;
+    f.endTime = time;
+    f.text = token;
+    return f;
+  };
+  if (mode_ == Mode::kValues) {
+    frame_ += static_cast<char>(byte);
+    if (frame_.size() == 2 + kReplyValueBytes) {
+      mode_ = Mode::kScan;
+      ProtocolFrame f = reply(frame_.substr(0, 2), frameTime_);
+      f.values[0] = U32(frame_, 2);
+      f.values[1] = U32(frame_, 6);
+      emit(f);
+    }
+    return;
+  }
+  if (mode_ == Mode::kSentence) {
+    if (byte == '\n' || byte == kSentenceStart) {
+      std::string text = frame_;
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      mode_ = Mode::kScan;
+      ProtocolFrame f;
+      f.kind = ProtocolFrame::Kind::kSentence;
+      f.fromProgrammer = false;
+      f.time = frameTime_;
+      f.endTime = time;
+      f.text = std::move(text);
+      emit(f);
+      if (byte == kSentenceStart) receiverByte(time, byte);
+    } else if (IsControl(byte)) {
+      // Noise ends the sentence without completing it.
+      frame_ += static_cast<char>(byte);
+      endReceiverFrame();
+      receivedUnknown_.endTime = time;
+    } else {
+      frame_ += static_cast<char>(byte);
+    }
+    return;
+  }
+  if (!freeText_ && byte == kSentenceStart) {
+    mode_ = Mode::kSentence;
+    frame_ = std::string(1, kSentenceStart);
+    frameTime_ = time;
+    prev_ = -1;
+    return;
+  }
+  Held& holder = freeText_ ? ft_ : receivedUnknown_;
+  if (prev_ >= 0 && byte != 0) {
+    const std::string token{static_cast<char>(prev_), static_cast<char>(byte)};
+    if (IsReplyToken(token)) {
+      // The first letter is part of the reply, not of what was held before it.
+      Held& had = prevInFreeText_ ? ft_ : receivedUnknown_;
+      if (prevMark_ <= had.text.size()) had.text.resize(prevMark_);
+      prev_ = -1;
+      freeText_ = false;
+      if (token == kSyncedReply || token == kOkReply) {
+        emit(reply(token, prevTime_));
+      } else if (token == kFreeTextReply) {
+        flush();
+        freeText_ = true;
+        ftOpen_ = true;
+        ft_.time = prevTime_;
+        ft_.endTime = time;
+        ft_.text.clear();
+      } else {
+        mode_ = Mode::kValues;
+        frame_ = token;
+        frameTime_ = prevTime_;
+      }
+      return;
+    }
+  }
+  if (freeText_ && !ftOpen_) {
+    ftOpen_ = true;
+    ft_.time = time;
+  }
+  if (!freeText_ && holder.text.empty()) holder.time = time;
+  holder.endTime = time;
+  if (byte != 0) {
+    prev_ = byte;
+    prevTime_ = time;
+    prevMark_ = holder.text.size();
+    prevInFreeText_ = freeText_;
+  }
+  holder.text += static_cast<char>(byte);
+}
+
+void FrameDecoder::endReceiverFrame() {
+  if (mode_ != Mode::kScan) {
+    if (receivedUnknown_.text.empty()) receivedUnknown_.time = frameTime_;
+    receivedUnknown_.text += frame_;
+  }
+  mode_ = Mode::kScan;
+  frame_.clear();
+  freeText_ = false;
+  prev_ = -1;
+}
+
+void FrameDecoder::flush() {
+  std::vector<ProtocolFrame> frames;
+  auto held = [&](ProtocolFrame::Kind kind, bool fromProgrammer, const Held& h) {
+    ProtocolFrame f;
+    f.kind = kind;
+    f.fromProgrammer = fromProgrammer;
+    f.time = h.time;
+    f.endTime = h.endTime;
+    f.text = h.text;
+    frames.push_back(std::move(f));
+  };
+  if (!sentUnknown_.text.empty()) held(ProtocolFrame::Kind::kBytes, true, sentUnknown_);
+  if (!receivedUnknown_.text.empty()) held(ProtocolFrame::Kind::kBytes, false, receivedUnknown_);
+  if (ftOpen_) held(ProtocolFrame::Kind::kFreeText, false, ft_);
+  if (run_.count > 0) {
+    ProtocolFrame f;
+    f.kind = ProtocolFrame::Kind::kBlocks;
+    f.time = run_.time;
+    f.endTime = run_.endTime;
+    f.values[0] = run_.first;
+    f.values[1] = run_.count;
+    f.values[2] = run_.bytes;
+    frames.push_back(std::move(f));
+  }
+  std::stable_sort(frames.begin(), frames.end(),
+                   [](const ProtocolFrame& a, const ProtocolFrame& b) { return a.time < b.time; });
+  for (const ProtocolFrame& f : frames) out_(f);
+  sentUnknown_.text.clear();
+  receivedUnknown_.text.clear();
+  ft_.text.clear();
+  ftOpen_ = false;
+  run_ = Run{};
+  // A letter already written out is no longer held.
+  prevMark_ = std::string::npos;
+}
+
+void FrameDecoder::emit(ProtocolFrame frame) {
+  flush();
+  out_(frame);
+}
+
+std::string FrameText(const ProtocolFrame& f) {
+  using Kind = ProtocolFrame::Kind;
+  switch (f.kind) {
+    case Kind::kSync:
+      return "sync";
+    case Kind::kSwitch:
+      return "switch " + f.text;
+    case Kind::kHeader:
+      return "header address " + Hex32(f.values[0]) + " length " + std::to_string(f.values[1]) +
+             " marker " + Hex32(f.values[2]) + " crc " + Hex32(f.values[3]);
+    case Kind::kBlocks:
+      return "blocks " + Hex32(f.values[0]) + " count " + std::to_string(f.values[1]) + " bytes " +
+             std::to_string(f.values[2]);
+    case Kind::kExit:
+      return kExitCommand;
+    case Kind::kAbort:
+      return kAbortCommand;
+    case Kind::kReply:
+      if (f.text == kSyncedReply || f.text == kOkReply) return f.text;
+      return f.text + " " + Hex32(f.values[0]) + " " + Hex32(f.values[1]);
+    case Kind::kFreeText:
+      return std::string(kFreeTextReply) + " " + Escaped(f.text);
+    case Kind::kSentence:
+      return "sentence " + Escaped(f.text);
+    case Kind::kBytes:
+      return "bytes " + HexBytes(f.text);
+  }
+  return "";
+}
+
+TraceFrames::TraceFrames(std::function<void(const std::string&)> out)
+    : out_(std::move(out)), decoder_([this](const ProtocolFrame& f) {
+        out_(std::to_string(f.time) + (f.fromProgrammer ? " P>R " : " R>P ") + FrameText(f));
+      }) {}
 
 bool TraceFrames::addLine(const std::string& line) {
   if (line.empty() || line[0] == '#') return true;
@@ -101,9 +376,9 @@ bool TraceFrames::addLine(const std::string& line) {
         text.front() != '|' || text.back() != '|')
       return false;
     if (what == "P>R") {
-      fromProgrammer(time, bytes);
+      decoder_.fromProgrammer(time, bytes);
     } else {
-      for (unsigned char b : bytes) fromReceiver(time, b);
+      decoder_.fromReceiver(time, bytes);
     }
     return true;
   }
@@ -111,210 +386,14 @@ bool TraceFrames::addLine(const std::string& line) {
                                         "write-failed", "gone",        "close"};
   if (std::find(std::begin(kEvents), std::end(kEvents), what) == std::end(kEvents)) return false;
   if (what == "open" || what == "open-failed" || what == "close") {
-    finish();
+    decoder_.finish();
   } else {
-    flushHeld();
+    decoder_.flush();
   }
   out_(line);
   return true;
 }
 
 void TraceFrames::finish() {
-  cutFrames(true);
-  endReceiverFrame();
-  flushHeld();
-}
-
-void TraceFrames::fromProgrammer(int64_t time, const std::string& bytes) {
-  pending_ += bytes;
-  pendingTimes_.insert(pendingTimes_.end(), bytes.size(), time);
-  cutFrames(false);
-}
-
-void TraceFrames::cutFrames(bool atEnd) {
-  while (!pending_.empty()) {
-    const std::string& p = pending_;
-    const int64_t time = pendingTimes_[0];
-    size_t used = 0;
-    bool needMore = false;
-    auto consider = [&](Cut cut, size_t total) {
-      if (cut == Cut::kFull) used = total;
-      if (cut == Cut::kNeedMore) needMore = true;
-      return cut == Cut::kFull;
-    };
-    if (consider(Match(p, kSync, kSync.size()), kSync.size())) {
-      emit(time, "P>R", "sync");
-    } else if (consider(Match(p, kHeaderTag, kHeaderBytes), kHeaderBytes)) {
-      emit(time, "P>R",
-           "header address " + Hex32(U32(p, 3)) + " length " + std::to_string(U32(p, 7)) +
-               " marker " + Hex32(U32(p, 11)) + " crc " + Hex32(U32(p, 15)));
-    } else if (Match(p, kBlockTag, kBlockHeadBytes) == Cut::kFull) {
-      const uint32_t address = U32(p, 3);
-      const uint32_t n =
-          static_cast<uint8_t>(p[7]) == 0 ? kLargestBlock : static_cast<uint8_t>(p[7]);
-      if (consider(p.size() >= kBlockHeadBytes + n ? Cut::kFull : Cut::kNeedMore,
-                   kBlockHeadBytes + n)) {
-        if (run_.count == 0 || address != run_.next) {
-          flushHeld();
-          run_.time = time;
-          run_.first = address;
-        }
-        run_.next = address + n;
-        run_.count += 1;
-        run_.bytes += n;
-      }
-    } else if (Match(p, kBlockTag, kBlockHeadBytes) == Cut::kNeedMore) {
-      needMore = true;
-    } else if (consider(Match(p, kExitCommand, sizeof kExitCommand - 1), sizeof kExitCommand - 1)) {
-      emit(time, "P>R", kExitCommand);
-    } else if (consider(Match(p, kAbortCommand, sizeof kAbortCommand - 1),
-                        sizeof kAbortCommand - 1)) {
-      emit(time, "P>R", kAbortCommand);
-    } else {
-      const Cut start = Match(p, kSwitchStart, kSwitchStart.size());
-      if (start == Cut::kNeedMore) needMore = true;
-      if (start == Cut::kFull) {
-        const size_t digitsEnd =
-            std::min(p.find_first_not_of("0123456789", kSwitchStart.size()), p.size());
-        const size_t digits = digitsEnd - kSwitchStart.size();
-        if (digits <= kRateDigits) {
-          if (digitsEnd == p.size()) {
-            needMore = true;
-          } else if (digits > 0 &&
-                     consider(Match(p.substr(digitsEnd), kSwitchEnd, kSwitchEnd.size()),
-                              digitsEnd + kSwitchEnd.size())) {
-            emit(time, "P>R", "switch " + p.substr(kSwitchStart.size(), digits));
-          }
-        }
-      }
-    }
-    if (used == 0) {
-      if (needMore && !atEnd) return;
-      // No frame begins here: the byte is shown as it is.
-      if (sentUnknown_.text.empty()) sentUnknown_.time = time;
-      sentUnknown_.text += p[0];
-      used = 1;
-    }
-    pending_.erase(0, used);
-    pendingTimes_.erase(pendingTimes_.begin(), pendingTimes_.begin() + static_cast<long>(used));
-  }
-}
-
-void TraceFrames::fromReceiver(int64_t time, uint8_t byte) {
-  if (mode_ == Mode::kValues) {
-    frame_ += static_cast<char>(byte);
-    if (frame_.size() == 2 + kReplyValueBytes) {
-      mode_ = Mode::kScan;
-      emit(frameTime_, "R>P",
-           frame_.substr(0, 2) + " " + Hex32(U32(frame_, 2)) + " " + Hex32(U32(frame_, 6)));
-    }
-    return;
-  }
-  if (mode_ == Mode::kSentence) {
-    if (byte == '\n' || byte == kSentenceStart) {
-      std::string text = frame_;
-      if (!text.empty() && text.back() == '\r') text.pop_back();
-      mode_ = Mode::kScan;
-      emit(frameTime_, "R>P", "sentence " + Escaped(text));
-      if (byte == kSentenceStart) fromReceiver(time, byte);
-    } else if (IsControl(byte)) {
-      // Noise ends the sentence without completing it.
-      frame_ += static_cast<char>(byte);
-      endReceiverFrame();
-    } else {
-      frame_ += static_cast<char>(byte);
-    }
-    return;
-  }
-  if (!freeText_ && byte == kSentenceStart) {
-    mode_ = Mode::kSentence;
-    frame_ = std::string(1, kSentenceStart);
-    frameTime_ = time;
-    prev_ = -1;
-    return;
-  }
-  Held& holder = freeText_ ? ft_ : receivedUnknown_;
-  if (prev_ >= 0 && byte != 0) {
-    const std::string token{static_cast<char>(prev_), static_cast<char>(byte)};
-    if (IsReplyToken(token)) {
-      // The first letter is part of the reply, not of what was held before it.
-      Held& had = prevInFreeText_ ? ft_ : receivedUnknown_;
-      if (prevMark_ <= had.text.size()) had.text.resize(prevMark_);
-      prev_ = -1;
-      freeText_ = false;
-      if (token == kSyncedReply || token == kOkReply) {
-        emit(prevTime_, "R>P", token);
-      } else if (token == kFreeTextReply) {
-        flushHeld();
-        freeText_ = true;
-        ftOpen_ = true;
-        ft_.time = prevTime_;
-        ft_.text.clear();
-      } else {
-        mode_ = Mode::kValues;
-        frame_ = token;
-        frameTime_ = prevTime_;
-      }
-      return;
-    }
-  }
-  if (freeText_ && !ftOpen_) {
-    ftOpen_ = true;
-    ft_.time = time;
-  }
-  if (!freeText_ && holder.text.empty()) holder.time = time;
-  if (byte != 0) {
-    prev_ = byte;
-    prevTime_ = time;
-    prevMark_ = holder.text.size();
-    prevInFreeText_ = freeText_;
-  }
-  holder.text += static_cast<char>(byte);
-}
-
-void TraceFrames::endReceiverFrame() {
-  if (mode_ != Mode::kScan) {
-    if (receivedUnknown_.text.empty()) receivedUnknown_.time = frameTime_;
-    receivedUnknown_.text += frame_;
-  }
-  mode_ = Mode::kScan;
-  frame_.clear();
-  freeText_ = false;
-  prev_ = -1;
-}
-
-void TraceFrames::write(int64_t time, const std::string& dir, const std::string& what) {
-  out_(std::to_string(time) + " " + dir + " " + what);
-}
-
-void TraceFrames::flushHeld() {
-  struct Line {
-    int64_t time;
-    std::string dir, what;
-  };
-  std::vector<Line> lines;
-  if (!sentUnknown_.text.empty())
-    lines.push_back({sentUnknown_.time, "P>R", "bytes " + HexBytes(sentUnknown_.text)});
-  if (!receivedUnknown_.text.empty())
-    lines.push_back({receivedUnknown_.time, "R>P", "bytes " + HexBytes(receivedUnknown_.text)});
-  if (ftOpen_) lines.push_back({ft_.time, "R>P", "FT " + Escaped(ft_.text)});
-  if (run_.count > 0)
-    lines.push_back({run_.time, "P>R",
-                     "blocks " + Hex32(run_.first) + " count " + std::to_string(run_.count) +
-                         " bytes " + std::to_string(run_.bytes)});
-  std::stable_sort(lines.begin(), lines.end(),
-                   [](const Line& a, const Line& b) { return a.time < b.time; });
-  for (const Line& l : lines) write(l.time, l.dir, l.what);
-  sentUnknown_.text.clear();
-  receivedUnknown_.text.clear();
-  ft_.text.clear();
-  ftOpen_ = false;
-  run_ = Run{};
-  // A letter already written out is no longer held.
-  prevMark_ = std::string::npos;
-}
-
-void TraceFrames::emit(int64_t time, const std::string& dir, const std::string& what) {
-  flushHeld();
-  write(time, dir, what);
+  decoder_.finish();
 }

@@ -1,14 +1,20 @@
-// Reading a serial trace (serial/trace.h) as the programming protocol's
-// frames: what velmora-trace prints.
+// The programming protocol's frames read back from the bytes on the line:
+// FrameDecoder cuts the bytes of both directions into frames, and
+// TraceFrames reads a serial trace (serial/trace.h) through it and writes
+// the frames as text: what velmora-trace prints.
 //
-// Bytes from the programmer are cut into the frames it sends: the sync
-// string, the baud switch sentence, image headers, blocks (consecutive blocks
-// at consecutive addresses, with nothing from the receiver between them, are
-// one run: the answer to one block request), and the closing texts. Bytes
-// from the receiver are cut into loader replies (two letters anywhere in the
-// stream, three of them followed by two 4-byte values, most significant byte
-// first) and "$" sentences. Anything else is shown as bytes. One line out per
-// frame, as "MICROS DIR WHAT", in the order the frames began:
+// Bytes from the programmer are cut into the frames it sends (protocol.h):
+// the sync string, the baud switch sentence, image headers, blocks
+// (consecutive blocks at consecutive addresses, with nothing from the
+// receiver between them, are one run: the answer to one block request), and
+// the closing texts. Bytes from the receiver are cut into loader replies (two
+// letters anywhere in the stream, three of them followed by two 4-byte
+// values, most significant byte first) and "$" sentences. Anything else is
+// kept as bytes. The frames come out in the order they began; a frame that
+// may still grow (bytes, free text, a run of blocks) is held back until
+// something else comes or it is flushed.
+//
+// TraceFrames writes one line per frame, as "MICROS DIR WHAT":
 //
 //   MICROS P>R sync
 //   MICROS P>R switch RATE
@@ -34,38 +40,62 @@
 #include <string>
 #include <vector>
 
-class TraceFrames {
+// One frame as the decoder cut it. Times are the caller's, in whatever unit
+// it gives them (microseconds in a trace).
+struct ProtocolFrame {
+  enum class Kind {
+    kSync,
+    kSwitch,    // text: the rate's digits
+    kHeader,    // values: address, length, marker address, CRC
+    kBlocks,    // values: first address, block count, data bytes
+    kExit,      // "EX"
+    kAbort,     // "ABORT"
+    kReply,     // text: the token; values: the two that "BR", "PC" and "PF" carry
+    kFreeText,  // text: the free text after "FT"
+    kSentence,  // text: the sentence without its line end
+    kBytes,     // text: bytes that form no frame
+  };
+  Kind kind = Kind::kBytes;
+  bool fromProgrammer = true;  // P>R; false for R>P
+  int64_t time = 0;            // of the frame's first byte
+  int64_t endTime = 0;         // of its last byte
+  std::string text;
+  uint32_t values[4] = {};
+};
+
+class FrameDecoder {
  public:
-  // Each output line, without its line end, goes to `out`.
-  explicit TraceFrames(std::function<void(const std::string&)> out);
+  // Each frame goes to `out`, as soon as it is known whole.
+  explicit FrameDecoder(std::function<void(const ProtocolFrame&)> out);
 
-  // One line of the trace, without its line end. False, with nothing
-  // written, when it is no record of the trace format.
-  bool addLine(const std::string& line);
+  // Bytes that crossed the line at `time`, in the order they crossed it.
+  void fromProgrammer(int64_t time, const std::string& bytes);
+  void fromReceiver(int64_t time, const std::string& bytes);
 
-  // The trace has ended: whatever is held back is written out.
+  // Something other than bytes happened on the line: what is held back goes
+  // out now.
+  void flush();
+  // The line has ended (closed, or reopened): frames left unfinished go out
+  // as bytes, then everything held back.
   void finish();
 
  private:
   struct Held {
-    int64_t time = 0;
+    int64_t time = 0, endTime = 0;
     std::string text;  // bytes, or the free text
   };
   struct Run {
-    int64_t time = 0;
+    int64_t time = 0, endTime = 0;
     uint32_t first = 0, next = 0, count = 0, bytes = 0;
   };
   enum class Mode { kScan, kValues, kSentence };
 
-  void fromProgrammer(int64_t time, const std::string& bytes);
-  void fromReceiver(int64_t time, uint8_t byte);
+  void receiverByte(int64_t time, uint8_t byte);
   void cutFrames(bool atEnd);
   void endReceiverFrame();
-  void write(int64_t time, const std::string& dir, const std::string& what);
-  void flushHeld();
-  void emit(int64_t time, const std::string& dir, const std::string& what);
+  void emit(ProtocolFrame frame);
 
-  std::function<void(const std::string&)> out_;
+  std::function<void(const ProtocolFrame&)> out_;
   // Programmer to receiver: bytes not yet cut, each with its time.
   std::string pending_;
   std::vector<int64_t> pendingTimes_;
@@ -82,6 +112,26 @@ class TraceFrames {
   int64_t prevTime_ = 0;
   size_t prevMark_ = 0;  // where it stands in the text that holds it
   bool prevInFreeText_ = false;
+};
+
+// The WHAT of a frame's line, as described above ("header address ...").
+std::string FrameText(const ProtocolFrame& frame);
+
+class TraceFrames {
+ public:
+  // Each output line, without its line end, goes to `out`.
+  explicit TraceFrames(std::function<void(const std::string&)> out);
+
+  // One line of the trace, without its line end. False, with nothing
+  // written, when it is no record of the trace format.
+  bool addLine(const std::string& line);
+
+  // The trace has ended: whatever is held back is written out.
+  void finish();
+
+ private:
+  std::function<void(const std::string&)> out_;
+  FrameDecoder decoder_;
 };
 
 #endif  // VELMORA_ENGINE_TRACE_FRAMES_H_

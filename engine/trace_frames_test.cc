@@ -65,6 +65,37 @@ TEST(TraceFrames, CutsTheProtocolsFrames) {
   for (const Case& c : cases) EXPECT_EQ(Frames(c.trace), c.frames) << c.name;
 }
 
+// The benchmark times turnaround from a request's last byte to the first
+// byte of the blocks that answer it: each frame carries both ends' times,
+// also when its bytes crossed in several pieces.
+TEST(FrameDecoder, GivesEachFrameTheTimesOfItsFirstAndLastByte) {
+  using Kind = ProtocolFrame::Kind;
+  struct Seen {
+    Kind kind;
+    bool fromProgrammer;
+    int64_t time, endTime;
+    uint32_t value;
+    bool operator==(const Seen&) const = default;
+  };
+  std::vector<Seen> seen;
+  FrameDecoder decoder([&](const ProtocolFrame& f) {
+    seen.push_back({f.kind, f.fromProgrammer, f.time, f.endTime, f.values[0]});
+  });
+  decoder.fromReceiver(10, std::string("BR\0\0\x80\0", 6));
+  decoder.fromReceiver(12, std::string("\0\0\x81\xFF", 4));
+  // Two full blocks, the first one's length byte 0 (256), then an image
+  // byte that could start a frame.
+  std::string blocks = std::string(".BT\0\0\x80\0\0", 8) + std::string(256, '.');
+  decoder.fromProgrammer(20, blocks.substr(0, 100));
+  decoder.fromProgrammer(21, blocks.substr(100) + std::string(".BT\0\0\x81\0\0", 8));
+  decoder.fromProgrammer(22, std::string(255, 'B') + ".");
+  decoder.fromReceiver(30, std::string("PC\0\0\x80\0\0\0\x02\0", 10));
+  decoder.finish();
+  EXPECT_EQ(seen, (std::vector<Seen>{{Kind::kReply, false, 10, 12, 0x8000},
+                                     {Kind::kBlocks, true, 20, 22, 0x8000},
+                                     {Kind::kReply, false, 30, 30, 0x8000}}));
+}
+
 TEST(TraceFrames, RefusesLinesThatAreNoRecords) {
   std::vector<std::string> out;
   TraceFrames frames([&](const std::string& line) { out.push_back(line); });
