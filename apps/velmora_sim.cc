@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "serial/port_aliases.h"
 #include "serial/port_names.h"
 #include "sim/pty_line.h"
 #include "sim/receiver_model.h"

@@ -31,6 +31,7 @@
 
 #include "serial/port_discovery.h"
 #include "serial/port_holders.h"
+#include "serial/port_aliases.h"
 #include "serial/port_names.h"
 
 namespace {

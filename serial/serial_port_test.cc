@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "serial/port_aliases.h"
 #include "serial/port_names.h"
 
 namespace {
