@@ -448,24 +448,6 @@ StageFault Fault(const std::string& text) {
   return f;
 }
 
-TEST(StageFaults, ParseNamesCountsAndRefusesPairsThatMeanNothing) {
-  const StageFault f = Fault("request:noise:3");
-  EXPECT_EQ(f.stage, Stage::kRequest);
-  EXPECT_EQ(f.action, Action::kNoise);
-  EXPECT_EQ(f.nth, 3);
-  EXPECT_EQ(Fault("between:pf").nth, 1);
-  StageFault g;
-  std::string why;
-  for (const char* bad :
-       {"header", "header:", "head:silent", "header:loud", "header:ok:0", "header:ok:x",
-        "header:ok:", "sync:rx", "sync:pf", "detect:ok", "switch:noise"}) {
-    why.clear();
-    EXPECT_FALSE(ParseStageFault(bad, &g, &why)) << bad;
-    EXPECT_FALSE(why.empty()) << bad;
-  }
-  EXPECT_EQ(why, "noise means nothing at switch");
-}
-
 // Two images through the loader with one stage fault: what the receiver
 // sends for each, and that flash holds exactly the images answered "PC".
 TEST(StageFaults, LoaderStagesSendExactlyWhatTheFaultSays) {
