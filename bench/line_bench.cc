@@ -60,8 +60,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/io_log.h"
+#include "bench/measured_run.h"
+#include "bench/report.h"
 #include "engine/protocol.h"
-#include "engine/trace_frames.h"
 #include "sim/sample_bytes.h"
 #include "tests/sim_launcher.h"
 #include "tests/spawn.h"
@@ -70,35 +72,6 @@ namespace {
 
 constexpr size_t kFlashSize = 2u * 1024 * 1024;
 constexpr uint32_t kRequestSize = 4096;
-
-// Targets.
-constexpr double kCeilingTarget = 0.99;  // of 256/264 of the byte rate, at 230400
-constexpr double kTurnaroundP99TargetUs = 2000;
-constexpr double kWaitCpuTarget = 0.05;  // of one core
-constexpr int64_t kMemorySlackBytes = 16 * 1024 * 1024;
-
-int64_t NowUs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t{ts.tv_sec} * 1'000'000 + ts.tv_nsec / 1000;
-}
-
-std::string Bin(const std::string& program) {
-  return std::string(VELMORA_BIN_DIR) + "/" + program;
-}
-
-std::string WineFwp() {
-  const char* exe = getenv("VELMORA_WINE_FWP");
-  return exe ? exe : "";
-}
-
-// Where fwp's words go: to fwp, or to Wine with fwp.exe in front.
-std::string FwpProgram(std::vector<std::string>* args) {
-  if (WineFwp().empty()) return Bin("fwp");
-  args->insert(args->begin(), WineFwp());
-  const char* wine = getenv("VELMORA_WINE");
-  return wine && *wine ? wine : "/usr/lib/wine/wine64";
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -109,28 +82,6 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
   out << bytes;
   return static_cast<bool>(out);
-}
-
-// Processor time a live process has used, nanoseconds; -1 when it cannot be
-// read. schedstat counts nanoseconds; stat only clock ticks.
-int64_t CpuNs(pid_t pid) {
-  {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
-    long long ns = 0;
-    if (in >> ns) return ns;
-  }
-  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-  const size_t nameEnd = stat.rfind(')');
-  if (nameEnd == std::string::npos) return -1;
-  std::istringstream fields(stat.substr(nameEnd + 2));
-  std::string field;
-  long long utime = 0, stime = 0;
-  // After the name: state is field 3; utime and stime are fields 14 and 15.
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) utime = std::stoll(field);
-    if (i == 15) stime = std::stoll(field);
-  }
-  return (utime + stime) * (1'000'000'000 / sysconf(_SC_CLK_TCK));
 }
 
 // velmora-sim, started through the tests' launcher and waited for.
@@ -156,138 +107,6 @@ class Sim {
   SimLauncher launcher_;
 };
 
-struct FwpRun {
-  int status = -1;
-  std::string out;
-  int64_t wallUs = 0;         // spawn to exit
-  int64_t cpuUs = 0;          // user + system over the whole run (wait4)
-  int64_t maxRssBytes = 0;    // wait4's ru_maxrss
-  int64_t windowWallUs = -1;  // between "Addr : " and "Programming time" on stdout
-  int64_t windowCpuNs = -1;
-};
-
-// Runs fwp with `args`, watching its standard output for the transfer's start
-// and end; kills it after `timeoutMs`.
-FwpRun RunFwp(const std::vector<std::string>& args, const std::string& errPath, int timeoutMs) {
-  FwpRun run;
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return run;
-  const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int64_t started = NowUs();
-  std::vector<std::string> words = args;
-  const std::string program = FwpProgram(&words);
-  const pid_t pid = SpawnProgram(program, words, out[1], err);
-  close(out[1]);
-  close(err);
-  int64_t startUs = -1, startCpu = -1;
-  const int64_t deadline = started + int64_t{timeoutMs} * 1000;
-  for (;;) {
-    pollfd p = {out[0], POLLIN, 0};
-    const int64_t left = deadline - NowUs();
-    if (left <= 0) {
-      kill(pid, SIGKILL);
-      break;
-    }
-    if (poll(&p, 1, static_cast<int>(std::min<int64_t>(left / 1000 + 1, 1000))) <= 0) continue;
-    char buf[4096];
-    const ssize_t n = read(out[0], buf, sizeof buf);
-    if (n <= 0) break;
-    run.out.append(buf, static_cast<size_t>(n));
-    // Sampled as soon as the text shows, while the process still runs.
-    if (startUs < 0 && run.out.find("Addr : ") != std::string::npos) {
-      startCpu = CpuNs(pid);
-      startUs = NowUs();
-    }
-    if (startUs >= 0 && run.windowWallUs < 0 &&
-        run.out.find("Programming time") != std::string::npos) {
-      const int64_t cpu = CpuNs(pid);
-      run.windowWallUs = NowUs() - startUs;
-      if (cpu >= 0 && startCpu >= 0) run.windowCpuNs = cpu - startCpu;
-    }
-  }
-  close(out[0]);
-  int raw = 0;
-  rusage usage = {};
-  wait4(pid, &raw, 0, &usage);
-  run.wallUs = NowUs() - started;
-  run.status = ExitStatusOf(raw);
-  run.cpuUs = (int64_t{usage.ru_utime.tv_sec} + usage.ru_stime.tv_sec) * 1'000'000 +
-              usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
-  run.maxRssBytes = int64_t{usage.ru_maxrss} * 1024;
-  return run;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-struct Request {
-  uint32_t start = 0, end = 0;
-  int64_t lastByteUs = 0;
-};
-
-struct Block {
-  uint32_t address = 0;
-  int64_t firstByteUs = 0;
-};
-
-// What the simulator's I/O log shows of a transfer, cut into the protocol's
-// frames by the trace decoder: the block requests with the time of their
-// last byte, the first block answering each (a run of blocks) with the time
-// of its first byte, and the time of the last "PC"'s last byte (-1 when none
-// came).
-struct Transfer {
-  std::vector<Request> requests;
-  std::vector<Block> blocks;
-  int64_t lastPcUs = -1;
-};
-
-// Reads "MICROS DIR COUNT HEX" lines, in the order the bytes moved; false
-// when a line does not parse.
-bool ReadIoLog(const std::string& path, Transfer* transfer, std::string* why) {
-  FrameDecoder decoder([transfer](const ProtocolFrame& f) {
-    if (f.kind == ProtocolFrame::Kind::kBlocks) transfer->blocks.push_back({f.values[0], f.time});
-    if (f.kind == ProtocolFrame::Kind::kReply && f.text == kRequestReply)
-      transfer->requests.push_back({f.values[0], f.values[1], f.endTime});
-    if (f.kind == ProtocolFrame::Kind::kReply && f.text == kCompleteReply)
-      transfer->lastPcUs = f.endTime;
-  });
-  std::ifstream in(path);
-  std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream words(line);
-    long long us = 0;
-    std::string dir, hex;
-    size_t count = 0;
-    if (!(words >> us >> dir >> count >> hex) || (dir != "P>R" && dir != "R>P") ||
-        hex.size() != 2 * count) {
-      *why = path + ":" + std::to_string(number) + ": not an I/O log line";
-      return false;
-    }
-    std::string bytes;
-    for (size_t i = 0; i < count; ++i) {
-      const int hi = HexDigit(hex[2 * i]), lo = HexDigit(hex[2 * i + 1]);
-      if (hi < 0 || lo < 0) {
-        *why = path + ":" + std::to_string(number) + ": bad hex";
-        return false;
-      }
-      bytes.push_back(static_cast<char>(hi << 4 | lo));
-    }
-    if (dir == "P>R") {
-      decoder.fromProgrammer(us, bytes);
-    } else {
-      decoder.fromReceiver(us, bytes);
-    }
-  }
-  decoder.finish();
-  return true;
-}
-
 double Percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
@@ -295,18 +114,6 @@ double Percentile(std::vector<double> v, double p) {
       static_cast<size_t>(std::max(1.0, std::ceil(p * static_cast<double>(v.size()))));
   return v[std::min(rank, v.size()) - 1];
 }
-
-struct TransferResult {
-  uint32_t baud = 0;
-  size_t imageBytes = 0;
-  double seconds = 0;
-  double ofLine = 0, ofCeiling = 0;
-  size_t requests = 0;
-  double turnMedianUs = 0, turnP99Us = 0, turnMaxUs = 0;
-  double cpuShare = -1;  // of one core, during the transfer
-  int64_t maxRssBytes = 0;
-  int64_t traceBytes = -1;  // the trace's size; -1 untraced
-};
 
 struct Bench {
   std::string dir;  // scratch
@@ -431,105 +238,6 @@ struct Bench {
   }
 };
 
-std::string Machine() {
-  std::string model = "unknown";
-  std::ifstream cpu("/proc/cpuinfo");
-  for (std::string line; std::getline(cpu, line);) {
-    if (line.rfind("model name", 0) == 0) {
-      model = line.substr(line.find(':') + 2);
-      break;
-    }
-  }
-  utsname u = {};
-  uname(&u);
-  return "CPU " + model + "; " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) +
-         " cores online; kernel " + u.sysname + " " + u.release + " " + u.machine;
-}
-
-std::string Size(size_t bytes) {
-  return bytes % (1024 * 1024) == 0 ? std::to_string(bytes / (1024 * 1024)) + " MiB"
-                                    : std::to_string(bytes / 1024) + " KiB";
-}
-
-std::string Fixed(double v, int digits) {
-  char s[64];
-  std::snprintf(s, sizeof s, "%.*f", digits, v);
-  return s;
-}
-
-std::string Mib(int64_t bytes) {
-  return Fixed(static_cast<double>(bytes) / (1024.0 * 1024.0), 2) + " MiB";
-}
-
-const char* Met(bool ok) {
-  return ok ? "met" : "**not met**";
-}
-
-// Each untraced run next to the traced run made straight after it.
-void ReportTrace(const std::vector<TransferResult>& plain,
-                 const std::vector<TransferResult>& traced) {
-  std::printf(
-      "\n| bit/s | image set | transfer s traced | throughput traced / untraced | fwp CPU in "
-      "transfer untraced | traced | trace size |\n|---:|---:|---:|---:|---:|---:|---:|\n");
-  for (size_t i = 0; i < plain.size() && i < traced.size(); ++i) {
-    const TransferResult& a = plain[i];
-    const TransferResult& b = traced[i];
-    auto cpu = [](double share) {
-      return share < 0 ? std::string("n/a") : Fixed(100 * share, 2) + " %";
-    };
-    std::printf("| %u | %s | %s | %s | %s | %s | %s |\n", a.baud, Size(a.imageBytes).c_str(),
-                Fixed(b.seconds, 3).c_str(), Fixed(a.seconds / b.seconds, 4).c_str(),
-                cpu(a.cpuShare).c_str(), cpu(b.cpuShare).c_str(), Mib(b.traceBytes).c_str());
-  }
-}
-
-void Report(const std::vector<TransferResult>& results, const FwpRun& wait) {
-  std::printf("## fwp against velmora-sim, line timing on\n\n");
-  std::printf("Machine: %s\n\n", Machine().c_str());
-  std::printf(
-      "Requests of %u bytes; throughput is image bytes over first block byte to last PC.\n\n",
-      kRequestSize);
-  std::printf(
-      "| bit/s | image set | transfer s | of line rate | of ceiling | requests | turnaround "
-      "median ms | p99 ms | max ms | fwp CPU in transfer | peak RSS | peak − set |\n");
-  std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
-  for (const TransferResult& r : results) {
-    std::printf("| %u | %s | %s | %s %% | %s %% | %zu | %s | %s | %s | %s | %s | %s |\n", r.baud,
-                Size(r.imageBytes).c_str(), Fixed(r.seconds, 3).c_str(),
-                Fixed(100 * r.ofLine, 2).c_str(), Fixed(100 * r.ofCeiling, 2).c_str(), r.requests,
-                Fixed(r.turnMedianUs / 1000, 3).c_str(), Fixed(r.turnP99Us / 1000, 3).c_str(),
-                Fixed(r.turnMaxUs / 1000, 3).c_str(),
-                r.cpuShare < 0 ? "n/a" : (Fixed(100 * r.cpuShare, 2) + " %").c_str(),
-                Mib(r.maxRssBytes).c_str(),
-                Mib(r.maxRssBytes - static_cast<int64_t>(r.imageBytes)).c_str());
-  }
-  const double waitShare = static_cast<double>(wait.cpuUs) / static_cast<double>(wait.wallUs);
-  std::printf("\n| silent line | fwp wall s | fwp CPU s | of one core |\n|---|---:|---:|---:|\n");
-  std::printf("| scan until \"Device not found!\" | %s | %s | %s %% |\n",
-              Fixed(wait.wallUs / 1e6, 3).c_str(), Fixed(wait.cpuUs / 1e6, 3).c_str(),
-              Fixed(100 * waitShare, 2).c_str());
-
-  std::printf("\n| target | measured | |\n|---|---:|---|\n");
-  for (const TransferResult& r : results) {
-    if (r.baud != 230400) continue;
-    std::printf("| ≥ 99 %% of ceiling at 230400, %s | %s %% | %s |\n", Size(r.imageBytes).c_str(),
-                Fixed(100 * r.ofCeiling, 2).c_str(), Met(r.ofCeiling >= kCeilingTarget));
-  }
-  for (const TransferResult& r : results) {
-    std::printf("| turnaround p99 < 2 ms, %u, %s | %s ms | %s |\n", r.baud,
-                Size(r.imageBytes).c_str(), Fixed(r.turnP99Us / 1000, 3).c_str(),
-                Met(r.turnP99Us < kTurnaroundP99TargetUs));
-  }
-  std::printf("| ≤ 5 %% of one core while waiting | %s %% | %s |\n",
-              Fixed(100 * waitShare, 2).c_str(), Met(waitShare <= kWaitCpuTarget));
-  for (const TransferResult& r : results) {
-    const int64_t limit = static_cast<int64_t>(r.imageBytes) + kMemorySlackBytes;
-    std::printf("| peak memory ≤ set + 16 MiB, %u, %s | %s (limit %s) | %s |\n", r.baud,
-                Size(r.imageBytes).c_str(), Mib(r.maxRssBytes).c_str(), Mib(limit).c_str(),
-                Met(r.maxRssBytes <= limit));
-  }
-}
-
 constexpr const char* kUsage =
     "usage: line_bench [--quick | --many] [--keep]\n"
     "  --quick  only the 64 KiB image set (a smoke run)\n"
@@ -537,26 +245,6 @@ constexpr const char* kUsage =
     "  --keep   keep the scratch directory (images, flash dumps, I/O logs)\n";
 
 }  // namespace
-
-// Many receivers at once: velmora-line against N simulators (each in its
-// loader at 230400, line timing on), each port's throughput from its
-// simulator's I/O log as for one fwp.
-struct ManyResult {
-  int ports = 0;
-  double perPortMean = 0;   // image bytes per second, the mean over the ports
-  double aggregate = 0;     // N images over the first block's first byte to the last PC
-  double startSpreadS = 0;  // from the earliest port's first block to the latest port's
-  double cpuPerPort = -1;   // share of a core per receiver while every port transfers
-};
-
-// The processor time of `pid` and of its children, nanoseconds.
-int64_t TreeCpuNs(pid_t pid) {
-  int64_t total = CpuNs(pid);
-  std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
-                         "/children");
-  for (pid_t child; children >> child;) total += std::max<int64_t>(CpuNs(child), 0);
-  return total;
-}
 
 size_t Occurrences(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -581,7 +269,7 @@ bool RunMany(const std::string& dir, int ports, const std::string& image, ManyRe
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) return false;
   const int err = open((dir + "/many.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const pid_t pid = SpawnProgram(Bin("velmora-line"),
+  const pid_t pid = SpawnProgram(ProgramPath("velmora-line"),
                                  {"--ports", "COM201-COM" + std::to_string(200 + ports), "--",
                                   "-baud", std::to_string(kBaud), "-app", app},
                                  out[1], err);
@@ -647,27 +335,6 @@ bool RunMany(const std::string& dir, int ports, const std::string& image, ManyRe
   result->aggregate = ports * image.size() * 1e6 / static_cast<double>(last - first);
   result->startSpreadS = static_cast<double>(latestFirst - first) / 1e6;
   return true;
-}
-
-// One table per image size; the targets are judged for the 64 KiB rows only.
-void ReportMany(const std::vector<ManyResult>& results, size_t imageBytes, bool judged) {
-  const double one = results.front().perPortMean;
-  const auto met = [judged](bool ok) {
-    return judged ? std::string(" ") + Met(ok) : std::string();
-  };
-  std::printf(
-      "\n%s App image:\n\n| receivers | per port, mean | aggregate | aggregate / (N x one port) | "
-      "mean / one port | first blocks apart | CPU per receiver in transfer |\n"
-      "|---:|---:|---:|---:|---:|---:|---:|\n",
-      Size(imageBytes).c_str());
-  for (const ManyResult& r : results) {
-    std::printf("| %d | %.0f B/s | %.0f B/s | %.4f%s | %.4f | %.3f s | %s%s |\n", r.ports,
-                r.perPortMean, r.aggregate, r.aggregate / (r.ports * one),
-                met(r.ports != 16 || r.aggregate / (r.ports * one) >= 0.99).c_str(),
-                r.perPortMean / one, r.startSpreadS,
-                r.cpuPerPort < 0 ? "-" : (Fixed(r.cpuPerPort * 100, 2) + " %").c_str(),
-                met(r.cpuPerPort >= 0 && r.cpuPerPort <= 0.02).c_str());
-  }
 }
 
 int main(int argc, char** argv) {
@@ -754,7 +421,7 @@ int main(int argc, char** argv) {
                  bench.dir.c_str());
     return 1;
   }
-  Report(results, wait);
+  Report(results, wait, kRequestSize);
   ReportTrace(results, tracedResults);
   if (bench.keep) {
     std::fprintf(stderr, "line_bench: scratch kept in %s\n", bench.dir.c_str());
