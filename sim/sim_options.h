@@ -1,0 +1,46 @@
+// velmora-sim's command line: its options, read into what the simulator
+// runs with, and its help text.
+//
+// Options are "--name VALUE" or "--name=VALUE"; a flag given a value, an
+// unknown option, a missing value or one out of range makes the command line
+// bad, with a one-line reason that names the option.
+//
+// Threads: any; nothing is kept between calls.
+#ifndef VELMORA_SIM_SIM_OPTIONS_H_
+#define VELMORA_SIM_SIM_OPTIONS_H_
+
+#include <string>
+
+#include "sim/receiver_model.h"
+
+struct SimOptions {
+  int com = 200;      // the alias COM<com>...
+  bool alias = true;  // ...registered unless --no-alias
+  bool once = false;
+  std::string flashOut, log, ioLog;  // records; "" for none
+  // Line timing on; the transcript goes to the log as it is made, not into
+  // the model's memory.
+  ReceiverConfig receiver = [] {
+    ReceiverConfig c;
+    c.lineTiming = true;
+    c.keepTranscript = false;
+    return c;
+  }();
+};
+
+// What the command line came to.
+struct SimCommandLine {
+  enum class Kind {
+    kRun,   // `options` hold what to run
+    kHelp,  // text: the help, for standard output
+    kBad,   // text: the reason, one line without its end ("--com needs a number from 1 to 256")
+  };
+  Kind kind = Kind::kRun;
+  std::string text;
+};
+
+// Reads words 1 to argc - 1 into `options`, which keep their defaults for
+// what the words do not name.
+SimCommandLine ParseSimCommandLine(int argc, char** argv, SimOptions* options);
+
+#endif  // VELMORA_SIM_SIM_OPTIONS_H_
