@@ -17,20 +17,20 @@
 
 #include "engine/console.h"
 #include "engine/programmer.h"
-#include "engine/progress.h"
 #include "engine/stop_signals-posix.h"
 #include "serial/trace.h"
 
 int main(int argc, char** argv) {
-  InstallStopSignals();
+  RunHooks hooks;
+  hooks.abortFlag = InstallStopSignals();
 
   if (!InstallTraceFromEnvironment()) return 0;
-  const int result = ProgrammerMain(argc, argv);
-  if (!g_lastRun.aborted) return result;
+  const int result = RunProgrammer(argc, argv, hooks);
+  if (!hooks.record.aborted) return result;
   // On a terminal the address line has no line end yet.
   if (isatty(STDERR_FILENO)) (void)!write(STDERR_FILENO, "\n", 1);
   std::string line = "stopped";
   if (const char* name = sigabbrev_np(StopSignal())) line += std::string(" by SIG") + name;
-  EngineConsole().writeError(line + "; " + DescribeImagesWritten());
+  EngineConsole().writeError(line + "; " + DescribeImagesWritten(hooks.record));
   return 0;
 }

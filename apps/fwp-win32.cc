@@ -53,14 +53,15 @@ const char* EventName(DWORD event) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  g_pAbortFlag = &g_abortFlag;
+  RunHooks hooks;
+  hooks.abortFlag = &g_abortFlag;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 
-  const int result = ProgrammerMain(argc, argv);
-  if (!g_lastRun.aborted) return result;
+  const int result = RunProgrammer(argc, argv, hooks);
+  if (!hooks.record.aborted) return result;
   // On a console the address line has no line end yet.
   if (_isatty(_fileno(stderr))) std::fputs("\n", stderr);
   const std::string line = std::string("stopped by ") + EventName(g_stopEvent);
-  EngineConsole().writeError(line + "; " + DescribeImagesWritten());
+  EngineConsole().writeError(line + "; " + DescribeImagesWritten(hooks.record));
   return 0;
 }

@@ -2,14 +2,15 @@
 
 #include "engine/console.h"
 #include "engine/protocol.h"
-#include "engine/run_observer.h"
 #include "engine/reply_reader.h"
+#include "engine/run_hooks.h"
 #include "serial/serial_port.h"
 
 int g_programmingBaud = 115200;
 
 int DetectReceiver() {
-  if (g_pRunObserver) g_pRunObserver->detecting();
+  RunObserver* const observer = CurrentRunHooks().observer;
+  if (observer) observer->detecting();
   // Settle at 115200 and drop whatever the line held.
   SerialPort::setBaudRate(115200);
   SerialPort::drain();
@@ -21,7 +22,7 @@ int DetectReceiver() {
     SerialPort::writeText(kSyncString);
     if (WaitForReply(100)) {
       g_programmingBaud = rate;
-      if (g_pRunObserver) g_pRunObserver->loaderFound(rate);
+      if (observer) observer->loaderFound(rate);
       return 1;
     }
     if (RunCutShort()) return 0;
@@ -30,7 +31,7 @@ int DetectReceiver() {
   const int found = ScanSentenceBaud();
   if (found == 0) return 0;
   Print("Found GPS %d bps\n", found);
-  if (g_pRunObserver) g_pRunObserver->firmwareFound(found);
+  if (observer) observer->firmwareFound(found);
 
   // Asked at the rate the firmware talks at; its loader then listens at the
   // programming rate.
@@ -39,7 +40,7 @@ int DetectReceiver() {
   SerialPort::setBaudRate(g_programmingBaud);
   SerialPort::drain();
   WaitForReply(100);
-  if (g_pRunObserver) g_pRunObserver->switched(g_programmingBaud);
+  if (observer) observer->switched(g_programmingBaud);
   return 1;
 }
 

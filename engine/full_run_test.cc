@@ -31,7 +31,7 @@ class FullRunTest : public EngineTest {
       words.push_back(WriteFile(std::to_string(slot) + ".bin", images[slot]));
     }
     VirtualPortOpener own(model);
-    const int result = Run(words);
+    const int result = Run(words, hooks);
     if (log) *log = own.log;
     return result;
   }
@@ -43,6 +43,7 @@ class FullRunTest : public EngineTest {
   }
 
   bool present[kSlotCount] = {};
+  RunHooks* hooks = nullptr;  // RunProgrammer's, when set; else ProgrammerMain
 };
 
 TEST_F(FullRunTest, AllThirteenSlotsLandAfterTheBaudSwitch) {
@@ -196,9 +197,11 @@ TEST_F(FullRunTest, TheObserverFollowsEveryStage) {
     images[2] = SeededImage(900, 2);
     images[3] = SeededImage(300, 3);
     StageLog log;
-    g_pRunObserver = &log;
+    RunHooks observed;
+    observed.observer = &log;
+    hooks = &observed;
     EXPECT_EQ(RunOn(model, images), c.result);
-    g_pRunObserver = nullptr;
+    hooks = nullptr;
     EXPECT_EQ(log.words, c.stages);
   }
 }

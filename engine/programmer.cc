@@ -11,6 +11,7 @@
 #include "engine/progress.h"
 #include "engine/protocol.h"
 #include "engine/reply_reader.h"
+#include "engine/run_hooks.h"
 #include "engine/transfer.h"
 #include "serial/serial_port.h"
 
@@ -129,7 +130,13 @@ int EndRun(int result, bool portOpened) {
 }  // namespace
 
 int ProgrammerMain(int count, char** words) {
-  g_lastRun = RunRecord{};
+  RunHooks none;
+  return RunProgrammer(count, words, none);
+}
+
+int RunProgrammer(int count, char** words, RunHooks& hooks) {
+  hooks.record = RunRecord{};
+  const RunHooksScope scope(hooks);
   Print("Flash Programmer %s\n", kVersion);
   if (count <= 1) {
     PrintShortUsage();
@@ -151,7 +158,8 @@ int ProgrammerMain(int count, char** words) {
   g_imageSet.release();
   for (int slot = 0; slot < kSlotCount; ++slot)
     if (paths[slot] && !LoadImage(paths[slot], g_imageSet.slot[slot])) good = false;
-  for (int slot = 0; slot < kSlotCount; ++slot) g_lastRun.present[slot] = g_imageSet.present(slot);
+  for (int slot = 0; slot < kSlotCount; ++slot)
+    hooks.record.present[slot] = g_imageSet.present(slot);
   if (!good) {
     PrintTail();
     return EndRun(0, false);
@@ -171,7 +179,7 @@ int ProgrammerMain(int count, char** words) {
 
   if (DetectReceiver() == 0) {
     if (RunAborted()) {
-      g_lastRun.aborted = true;
+      hooks.record.aborted = true;
       return EndRun(0, true);
     }
     if (SerialPort::lineGone()) Print("\nDevice no response!\n");
@@ -190,8 +198,8 @@ int ProgrammerMain(int count, char** words) {
 
   const int result = TransferImages();
   // An abort that came after the last image was handled cut nothing short.
-  if (RunAborted() && !g_lastRun.complete && result != 3) {
-    g_lastRun.aborted = true;
+  if (RunAborted() && !hooks.record.complete && result != 3) {
+    hooks.record.aborted = true;
     return EndRun(result, true);
   }
   if (result == 0) Print("Device not found!\n");

@@ -20,15 +20,22 @@
 #define VELMORA_ENGINE_PROGRAMMER_H_
 
 #include "engine/image_set.h"
+#include "engine/run_hooks.h"
 #include "engine/run_report.h"
 
-// The engine's entry. Words 1 to count - 1 are read, never word 0; they must
-// stay valid until the call returns.
+// The engine's entry, with the caller's hooks (run_hooks.h). Words 1 to
+// count - 1 are read, never word 0; they must stay valid until the call
+// returns. `hooks.record` is reset at the start and tells, when the call
+// returns, what the run did.
 //
 // A line that goes away during detection ends the run with "\nDevice no
 // response!\n" before "Device not found!\n". An abort ends it at once and
 // quietly: nothing more is printed, the port is closed and the images are
-// released as on every other path, and g_lastRun.aborted tells.
+// released as on every other path, and hooks.record.aborted tells.
+int RunProgrammer(int count, char** words, RunHooks& hooks);
+
+// The engine's entry as a console main function and the front end's worker
+// call it: RunProgrammer with no hooks.
 int ProgrammerMain(int count, char** words);
 
 #endif  // VELMORA_ENGINE_PROGRAMMER_H_

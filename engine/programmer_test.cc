@@ -311,16 +311,19 @@ TEST_P(AbortTest, EndsTheRunAtOnce) {
   config.emitSentences = false;
   ReceiverModel model(config);
   std::atomic<int> abortFlag{0};
-  g_pAbortFlag = &abortFlag;
+  RunHooks hooks;
+  hooks.abortFlag = &abortFlag;
   AbortingPeer aborting(model, c.abortAfter, abortFlag);
   VirtualPortOpener own(aborting);
 
   const int result = Run({"-almanac", WriteFile("almanac.bin", std::string(1000, 'a')), "-app",
-                          WriteFile("app.bin", std::string(2048, 'b'))});
+                          WriteFile("app.bin", std::string(2048, 'b'))},
+                         &hooks);
   EXPECT_EQ(result, c.result);
   EXPECT_EQ(console.out, kBanner + c.out);
-  EXPECT_TRUE(g_lastRun.aborted);
-  EXPECT_EQ(DescribeImagesWritten(), c.images);
+  EXPECT_TRUE(hooks.record.aborted);
+  EXPECT_EQ(DescribeImagesWritten(hooks.record), c.images);
+  EXPECT_FALSE(RunAborted()) << "the run's hooks outlived it";
   EXPECT_EQ(own.written().size(), c.written);
   // Ended within the millisecond of the abort, the port closed last.
   ASSERT_FALSE(own.log.empty());

@@ -1,8 +1,9 @@
 #include "engine/progress.h"
 
+#include "engine/run_hooks.h"
+
 ProgressWindow* g_hProgressWnd = nullptr;
 std::atomic<int>* g_pRunFlag = nullptr;
-std::atomic<int>* g_pAbortFlag = nullptr;
 
 void PostProgress(unsigned code, int32_t value) {
   if (g_hProgressWnd) g_hProgressWnd->PostMessage(WM_USER, code, value);
@@ -15,5 +16,6 @@ int ReadRunFlag() {
 }
 
 bool RunAborted() {
-  return g_pAbortFlag && g_pAbortFlag->load() != 0;
+  const std::atomic<int>* flag = CurrentRunHooks().abortFlag;
+  return flag && flag->load() != 0;
 }

@@ -6,16 +6,13 @@
 // never waits for the window. The run flag flows the other way: 1 lets the
 // run go on, 0 stops it at the transfer's next check.
 //
-// The console programmer stops differently: its abort flag (Ctrl-C and the
-// like) ends the run at once, whatever the receiver does. Once it is set,
-// every wait returns at once, detection gives up, the transfer sends nothing
-// more and the run flag reads as 0.
+// The console programmer stops differently: the abort flag it hooks into the
+// run (run_hooks.h) ends the run at once, whatever the receiver does.
 //
-// Threads: g_pRunFlag, g_hProgressWnd and g_pAbortFlag are set before the run
-// starts (by the front end's window thread, or the console's main), and only
-// read while it runs. The run flag itself is written by the window thread and
-// read by the worker; the abort flag may be set from a signal handler. With
-// none set nothing is posted and the flag reads as 1.
+// Threads: g_pRunFlag and g_hProgressWnd are set before the run starts (by
+// the front end's window thread) and only read while it runs. The run flag
+// itself is written by the window thread and read by the worker. With
+// neither set nothing is posted and the flag reads as 1.
 #ifndef VELMORA_ENGINE_PROGRESS_H_
 #define VELMORA_ENGINE_PROGRESS_H_
 
@@ -57,7 +54,6 @@ class ProgressWindow {
 
 extern ProgressWindow* g_hProgressWnd;
 extern std::atomic<int>* g_pRunFlag;
-extern std::atomic<int>* g_pAbortFlag;
 
 // Posts WM_USER with `code` and `value` to g_hProgressWnd, if there is one.
 void PostProgress(unsigned code, int32_t value);
@@ -67,7 +63,7 @@ void PostProgress(unsigned code, int32_t value);
 // holds the run.
 int ReadRunFlag();
 
-// Whether the published abort flag is set.
+// Whether the abort flag of the run in progress (run_hooks.h) is set.
 bool RunAborted();
 
 #endif  // VELMORA_ENGINE_PROGRESS_H_

@@ -1,14 +1,13 @@
 // The stages of a run, for a front end that shows them (velmora-line).
 //
-// The engine tells g_pRunObserver, when one is set, where a run stands: the
-// receiver being looked for, found (its loader answering the sync string, or
-// its firmware's sentences at a rate), switched to the programming rate, each
-// image started, and each image's outcome. It never waits for the observer
-// and never reads anything back, so a run goes the same way with or without
-// one. fwp and velmora set none.
+// The engine tells the run's observer (RunHooks, run_hooks.h), when it has
+// one, where the run stands: the receiver being looked for, found (its loader
+// answering the sync string, or its firmware's sentences at a rate), switched
+// to the programming rate, each image started, and each image's outcome. It
+// never waits for the observer and never reads anything back, so a run goes
+// the same way with or without one. fwp and velmora hook in none.
 //
-// Threads: g_pRunObserver is set before a run starts and only read while it
-// runs; the calls come from the thread that runs the programmer, in the
+// Threads: the calls come from the thread that runs the programmer, in the
 // order the run passes the stages.
 #ifndef VELMORA_ENGINE_RUN_OBSERVER_H_
 #define VELMORA_ENGINE_RUN_OBSERVER_H_
@@ -34,8 +33,5 @@ class RunObserver {
   // stop).
   virtual void imageDone(int32_t slot, int32_t outcome) noexcept = 0;
 };
-
-// Null by default: nothing is told.
-extern RunObserver* g_pRunObserver;
 
 #endif  // VELMORA_ENGINE_RUN_OBSERVER_H_

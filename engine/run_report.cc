@@ -3,7 +3,6 @@
 #include "engine/clock.h"
 #include "engine/console.h"
 
-RunRecord g_lastRun;
 int32_t g_startTime = 0;
 
 void PrintRunReport(const int outcomes[kSlotCount]) {
@@ -23,11 +22,11 @@ void PrintRunReport(const int outcomes[kSlotCount]) {
   EngineConsole().waitForKey();
 }
 
-std::string DescribeImagesWritten() {
+std::string DescribeImagesWritten(const RunRecord& record) {
   std::string written, notWritten;
   for (int slot = 0; slot < kSlotCount; ++slot) {
-    if (!g_lastRun.present[slot]) continue;
-    std::string& list = g_lastRun.outcomes[slot] == kWritten ? written : notWritten;
+    if (!record.present[slot]) continue;
+    std::string& list = record.outcomes[slot] == kWritten ? written : notWritten;
     list += (list.empty() ? "" : ", ") + ImageName(slot);
   }
   return "written: " + (written.empty() ? "none" : written) +

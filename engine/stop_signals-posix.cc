@@ -4,7 +4,6 @@
 
 #include <atomic>
 
-#include "engine/progress.h"
 #include "serial/saved_terminals-posix.h"
 
 namespace {
@@ -24,15 +23,15 @@ void OnStop(int signal) {
 
 }  // namespace
 
-void InstallStopSignals() {
+std::atomic<int>* InstallStopSignals() {
   static_assert(std::atomic<int>::is_always_lock_free, "the signal handler stores the flag");
-  g_pAbortFlag = &g_abortFlag;
   struct sigaction action = {};
   action.sa_handler = OnStop;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no restart: a wait in a system call ends on the signal
   for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  return &g_abortFlag;
 }
 
 int StopSignal() {

@@ -9,8 +9,8 @@
 #include "engine/progress.h"
 #include "engine/protocol.h"
 #include "engine/reply_reader.h"
+#include "engine/run_hooks.h"
 #include "engine/run_report.h"
-#include "engine/run_observer.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -128,9 +128,10 @@ uint32_t ImageCrc(const uint8_t* first, const uint8_t* last) {
 }
 
 int TransferImages() {
-  int* const outcomes = g_lastRun.outcomes;
+  RunHooks& hooks = CurrentRunHooks();
+  int* const outcomes = hooks.record.outcomes;
   std::fill(outcomes, outcomes + kSlotCount, kNotWritten);
-  g_lastRun.complete = false;
+  hooks.record.complete = false;
   if (!Synchronise()) {
     if (SerialPort::lineGone()) {
       Print("\nDevice no response!\n");
@@ -155,7 +156,7 @@ int TransferImages() {
     const ImageSet::Slot& image = g_imageSet.slot[slot];
     const uint32_t address = kImageTable[slot].address;
     const uint32_t lastByte = address + static_cast<uint32_t>(image.length) - 1;
-    if (g_pRunObserver) g_pRunObserver->writingImage(slot);
+    if (hooks.observer) hooks.observer->writingImage(slot);
     WriteHeader(address, image);
 
     result = 1;
@@ -207,14 +208,14 @@ int TransferImages() {
       }
       break;
     }
-    if (g_pRunObserver) g_pRunObserver->imageDone(slot, outcomes[slot]);
+    if (hooks.observer) hooks.observer->imageDone(slot, outcomes[slot]);
     if (aborted) break;
     bytesDone += static_cast<uint32_t>(image.length);
     if (result == 0 || result == 3) break;
   }
 
   if (result == 2 && slot == kSlotCount) {
-    g_lastRun.complete = true;
+    hooks.record.complete = true;
     PrintRunReport(outcomes);
     SerialPort::writeText(kExitCommand);
     SerialPort::writeText(kAbortCommand);

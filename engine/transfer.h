@@ -25,8 +25,8 @@
 //
 // A line that goes away ends the run at once with "\nDevice no response!\n"
 // (for Boot too: only silence on a live line means write protection). An
-// abort (progress.h) ends it at once, printing nothing more; the outcomes so
-// far are in g_lastRun.
+// abort (run_hooks.h) ends it at once, printing nothing more; the outcomes so
+// far are in the run's record.
 int TransferImages();
 
 // The work one image may cost. A loader may ask again for blocks it lost, but

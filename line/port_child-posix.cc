@@ -6,13 +6,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
 #include "engine/console.h"
 #include "engine/programmer.h"
 #include "engine/progress.h"
-#include "engine/run_observer.h"
+#include "engine/run_hooks.h"
 #include "engine/stop_signals-posix.h"
 #include "line/child_protocol.h"
 #include "line/port_child.h"
@@ -23,6 +24,13 @@
 namespace {
 
 int g_pipe = -1;
+// The stop signals' flag (InstallStopSignals): the run's abort flag, and the
+// end of the watch and of the wait at the start gate.
+std::atomic<int>* g_stopFlag = nullptr;
+
+bool Stopped() {
+  return g_stopFlag && g_stopFlag->load() != 0;
+}
 // Whole messages to the parent; a parent that is gone is not waited for.
 void Send(MessageKind kind, int32_t a, int32_t b = 0, std::string_view text = {}) {
   do {
@@ -78,7 +86,7 @@ bool WaitForReplacement(const ChildPlan& plan) {
   ReplacementWatch watch(NowMs(), plan.quietMs);
   std::unique_ptr<SerialLink> link;
   int64_t nextOpenMs = 0;
-  while (!RunAborted()) {
+  while (!Stopped()) {
     const int64_t now = NowMs();
     if (!link && now >= nextOpenMs) {
       link = PlatformPortOpener().open(plan.port.c_str(), static_cast<uint32_t>(plan.watchBaud),
@@ -112,7 +120,7 @@ bool WaitForReplacement(const ChildPlan& plan) {
   setpgid(0, 0);
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   if (getppid() == 1) _exit(1);  // the parent is already gone
-  InstallStopSignals();
+  g_stopFlag = InstallStopSignals();
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   if (null >= 0) {
     dup2(null, STDIN_FILENO);
@@ -120,7 +128,7 @@ bool WaitForReplacement(const ChildPlan& plan) {
   }
   if (plan.startGate >= 0) {
     char go;
-    while (::read(plan.startGate, &go, 1) < 0 && errno == EINTR && !RunAborted()) {
+    while (::read(plan.startGate, &go, 1) < 0 && errno == EINTR && !Stopped()) {
     }
     close(plan.startGate);
   }
@@ -146,15 +154,17 @@ bool WaitForReplacement(const ChildPlan& plan) {
   PipeObserver observer;
   SetEngineConsole(&console);
   g_hProgressWnd = &progress;
-  g_pRunObserver = &observer;
+  RunHooks hooks;
+  hooks.abortFlag = g_stopFlag;
+  hooks.observer = &observer;
 
   std::vector<std::string> words = {"fwp", "-uart", plan.port};
   words.insert(words.end(), plan.words.begin(), plan.words.end());
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
-  const int result = ProgrammerMain(static_cast<int>(argv.size()), argv.data());
+  const int result = RunProgrammer(static_cast<int>(argv.size()), argv.data(), hooks);
   writer.reset();  // the trace's last records reach the file before the result
-  Send(MessageKind::kResult, result, g_lastRun.aborted ? kResultAborted : 0);
+  Send(MessageKind::kResult, result, hooks.record.aborted ? kResultAborted : 0);
   _exit(0);
 }
 

@@ -82,7 +82,6 @@ EngineTest::EngineTest() {
   g_programmingBaud = 115200;
   g_imageSet.release();
   g_pRunFlag = nullptr;
-  g_pAbortFlag = nullptr;
   g_hProgressWnd = nullptr;
   SetEngineConsole(&console);
   dir = MakeScratchDirectory();
@@ -92,7 +91,6 @@ EngineTest::~EngineTest() {
   SerialPort::close();
   g_imageSet.release();
   g_pRunFlag = nullptr;
-  g_pAbortFlag = nullptr;
   g_hProgressWnd = nullptr;
   SetEngineConsole(nullptr);
   std::error_code ignored;
@@ -103,12 +101,13 @@ void EngineTest::OpenPort(uint32_t baud) {
   SerialPort::install(SerialPort::open("COM1", baud));
 }
 
-int EngineTest::Run(std::vector<std::string> words) {
+int EngineTest::Run(std::vector<std::string> words, RunHooks* hooks) {
   std::vector<std::string> storage = {"fwp"};
   storage.insert(storage.end(), words.begin(), words.end());
   std::vector<char*> argv;
   for (auto& w : storage) argv.push_back(w.data());
-  return ProgrammerMain(static_cast<int>(argv.size()), argv.data());
+  const int count = static_cast<int>(argv.size());
+  return hooks ? RunProgrammer(count, argv.data(), *hooks) : ProgrammerMain(count, argv.data());
 }
 
 std::string EngineTest::WriteFile(const std::string& name, const std::string& bytes) {

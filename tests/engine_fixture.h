@@ -18,6 +18,7 @@
 
 #include "engine/console.h"
 #include "engine/progress.h"
+#include "engine/run_hooks.h"
 #include "sim/line_peer.h"
 #include "tests/virtual_line.h"
 
@@ -109,8 +110,9 @@ class EngineTest : public ::testing::Test {
 
   // Opens the shared port onto the peer (as a run would) at `baud`.
   void OpenPort(uint32_t baud = 115200);
-  // Runs ProgrammerMain with these words after the program name.
-  int Run(std::vector<std::string> words);
+  // Runs ProgrammerMain with these words after the program name, or
+  // RunProgrammer with `hooks` when they are given.
+  int Run(std::vector<std::string> words, RunHooks* hooks = nullptr);
   // Writes a file in the test's temporary directory; returns its path.
   std::string WriteFile(const std::string& name, const std::string& bytes);
   // Publishes a run flag and the recording window, as a front end does.

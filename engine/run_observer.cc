@@ -1,3 +1,0 @@
-#include "engine/run_observer.h"
-
-RunObserver* g_pRunObserver = nullptr;
