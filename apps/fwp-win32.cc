@@ -7,18 +7,15 @@
 // closed with its settings put back, and the status is 0 with one line on
 // standard error naming the event and the images that were written. A second
 // one ends the process at once (the system's own handling of the event).
+#include <io.h>
+#include <windows.h>
+
 #include <atomic>
 #include <cstdio>
 #include <string>
 
 #include "engine/console.h"
 #include "engine/programmer.h"
-#include "engine/progress.h"
-
-// After the engine's headers: windows.h makes a macro of WM_USER, which
-// progress.h defines as a constant of its own.
-#include <io.h>
-#include <windows.h>
 
 namespace {
 

@@ -6,35 +6,16 @@
 // --once it ends after the first session (sim/simulator.h). Every way out
 // (--once, SIGTERM, SIGINT, SIGHUP, the line going away, an error after
 // start-up) writes the records asked for and removes the alias; after a way
-// out that cannot be caught (SIGKILL) the alias is left behind but no longer
-// followed. A COM number that another running simulator holds is refused.
+// out that cannot be caught (SIGKILL, or a second stop signal, which ends the
+// program at once: engine/stop_signals-posix.h) the alias is left behind but
+// no longer followed. A COM number that another running simulator holds is refused.
 // Exit status: 0 ended as asked, 1 could not run (terminal, alias or record
 // files), 2 bad command line (sim/sim_options.h).
-#include <signal.h>
-
 #include <cstdio>
 
+#include "engine/stop_signals-posix.h"
 #include "sim/sim_options.h"
 #include "sim/simulator.h"
-
-namespace {
-
-volatile sig_atomic_t g_stopSignal = 0;
-
-void OnStopSignal(int signal) {
-  g_stopSignal = signal;
-}
-
-void CatchStopSignals() {
-  struct sigaction action = {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no restart: the line's wait ends at once
-  for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   SimOptions options;
@@ -48,6 +29,6 @@ int main(int argc, char** argv) {
                  line.text.c_str());
     return 2;
   }
-  CatchStopSignals();
-  return Simulator(options).run([] { return static_cast<int>(g_stopSignal); });
+  InstallStopSignals();
+  return Simulator(options).run(StopSignal);
 }

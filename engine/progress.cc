@@ -6,7 +6,7 @@ ProgressWindow* g_hProgressWnd = nullptr;
 std::atomic<int>* g_pRunFlag = nullptr;
 
 void PostProgress(unsigned code, int32_t value) {
-  if (g_hProgressWnd) g_hProgressWnd->PostMessage(WM_USER, code, value);
+  if (g_hProgressWnd) g_hProgressWnd->PostMessage(kProgressMessage, code, value);
 }
 
 int ReadRunFlag() {

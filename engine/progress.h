@@ -19,8 +19,9 @@
 #include <atomic>
 #include <cstdint>
 
-// The window message that carries every progress code.
-constexpr unsigned WM_USER = 1024;
+// The window message that carries every progress code: the platform's
+// WM_USER, the first message number free for a program's own use.
+constexpr unsigned kProgressMessage = 1024;
 
 // Progress codes (the message's first parameter).
 enum ProgressCode : unsigned {
@@ -55,7 +56,8 @@ class ProgressWindow {
 extern ProgressWindow* g_hProgressWnd;
 extern std::atomic<int>* g_pRunFlag;
 
-// Posts WM_USER with `code` and `value` to g_hProgressWnd, if there is one.
+// Posts kProgressMessage with `code` and `value` to g_hProgressWnd, if there
+// is one.
 void PostProgress(unsigned code, int32_t value);
 
 // The run flag as the engine reads it: afresh at every call, 1 when no flag

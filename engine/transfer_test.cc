@@ -165,11 +165,11 @@ TEST_F(TransferTest, RequestsAreAnsweredInBlocksOfAtMost256) {
   expected += "ABORT";
   EXPECT_EQ(Written(), expected);
   using M = RecordingWindow::Message;
-  EXPECT_EQ(window.messages, (std::vector<M>{{WM_USER, PROGRESS_SET_TOTAL, 0x1000},
-                                             {WM_USER, PROGRESS_SET_POSITION, 0x400},
-                                             {WM_USER, PROGRESS_SET_POSITION, 0x11},
-                                             {WM_USER, PROGRESS_SET_POSITION, 0x100},
-                                             {WM_USER, PROGRESS_SET_POSITION, 0x400}}));
+  EXPECT_EQ(window.messages, (std::vector<M>{{kProgressMessage, PROGRESS_SET_TOTAL, 0x1000},
+                                             {kProgressMessage, PROGRESS_SET_POSITION, 0x400},
+                                             {kProgressMessage, PROGRESS_SET_POSITION, 0x11},
+                                             {kProgressMessage, PROGRESS_SET_POSITION, 0x100},
+                                             {kProgressMessage, PROGRESS_SET_POSITION, 0x400}}));
   // Each request's start shows, then the image's last address.
   EXPECT_EQ(console.out.substr(0, 5 * 16),
             "\b\b\b\b\b\b\b\b00010000\b\b\b\b\b\b\b\b00010000\b\b\b\b\b\b\b\b00010000"
@@ -298,7 +298,7 @@ TEST_F(TransferTest, StopInsideARequestEndsItsBlocksAndThenTheRun) {
   EXPECT_EQ(TransferImages(), 2);
   EXPECT_EQ(Written().size(), 10u + 19u + 2 * 264u);  // no third block, no USER_DATA header
   EXPECT_EQ(window.messages.back(),
-            (RecordingWindow::Message{WM_USER, PROGRESS_SET_POSITION, 0x200}));
+            (RecordingWindow::Message{kProgressMessage, PROGRESS_SET_POSITION, 0x200}));
   EXPECT_EQ(console.out.find("Programming time"), std::string::npos);
 }
 
@@ -314,8 +314,9 @@ TEST_F(TransferTest, ProgressCountsEarlierImagesAndTheCurrentDistance) {
       .then(Block(0x10100, app.substr(256, 244)), Passed());
   EXPECT_EQ(TransferImages(), 2);
   using M = RecordingWindow::Message;
-  EXPECT_EQ(window.messages, (std::vector<M>{{WM_USER, PROGRESS_SET_TOTAL, 1500},
-                                             {WM_USER, PROGRESS_SET_POSITION, 1000 + 500}}));
+  EXPECT_EQ(window.messages,
+            (std::vector<M>{{kProgressMessage, PROGRESS_SET_TOTAL, 1500},
+                            {kProgressMessage, PROGRESS_SET_POSITION, 1000 + 500}}));
 }
 
 TEST_F(TransferTest, RequestsOutsideTheImageNeverReadPastItsBuffer) {

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ struct PaceCase {
   uint32_t baud;
   bool timing;
 };
+
+void PrintTo(const PaceCase& c, std::ostream* os) {
+  *os << c.baud << (c.timing ? " bit/s, line timing" : " bit/s, no line timing");
+}
 
 class PtyLinePace : public ::testing::TestWithParam<PaceCase> {};
 

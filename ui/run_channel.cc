@@ -59,7 +59,7 @@ void RunChannel::waitForWorker() {
 }
 
 void RunChannel::PostMessage(unsigned message, unsigned code, int32_t value) noexcept {
-  if (message != WM_USER) return;
+  if (message != kProgressMessage) return;
   std::lock_guard lock(postMutex_);
   if (target_) target_->Post(code, value);
 }

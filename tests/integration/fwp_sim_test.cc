@@ -624,6 +624,10 @@ const OwnershipCase kOwnershipCases[] = {
      "fwp: @D (COM236) is busy: held by @P (sleep)\n"},
 };
 
+void PrintTo(const OwnershipCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class Ownership : public FwpSimTest, public ::testing::WithParamInterface<OwnershipCase> {
  protected:
   ~Ownership() override {

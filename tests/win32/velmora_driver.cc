@@ -26,10 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "resources/velmora_rc.h"
+
 namespace {
 
-constexpr int kPortCombo = 1004;
-constexpr int kProgressBar = 1007;
 constexpr DWORD kWaitMs = 60000;
 
 HANDLE g_process = nullptr;
@@ -75,9 +75,9 @@ BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM data) {
   GetWindowThreadProcessId(hwnd, &pid);
   if (pid != g_pid || !IsWindowVisible(hwnd) || ClassOf(hwnd) != "#32770") return TRUE;
   auto* found = reinterpret_cast<Windows*>(data);
-  if (GetDlgItem(hwnd, kPortCombo))
+  if (GetDlgItem(hwnd, IDC_PORT_COMBO))
     found->portDialog = hwnd;
-  else if (GetDlgItem(hwnd, kProgressBar))
+  else if (GetDlgItem(hwnd, IDC_PROGRESS_BAR))
     found->progress = hwnd;
   else
     found->box = hwnd;
@@ -167,7 +167,7 @@ void Shoot(HWND hwnd, const std::string& name) {
 // the run of the highlight colour from the client's
 // left edge along its top and bottom rows (the text's letters lie between).
 std::string Fill(HWND progress) {
-  HWND bar = progress ? GetDlgItem(progress, kProgressBar) : nullptr;
+  HWND bar = progress ? GetDlgItem(progress, IDC_PROGRESS_BAR) : nullptr;
   if (!bar) return "-";
   const Capture c = Grab(bar, true);
   const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
@@ -182,7 +182,7 @@ std::string Fill(HWND progress) {
 }
 
 std::string BarText(HWND progress) {
-  HWND bar = progress ? GetDlgItem(progress, kProgressBar) : nullptr;
+  HWND bar = progress ? GetDlgItem(progress, IDC_PROGRESS_BAR) : nullptr;
   return bar ? "\"" + TextOf(bar) + "\"" : "-";
 }
 
@@ -286,7 +286,7 @@ int main(int argc, char** argv) {
   HWND dialog = WaitFor("the port dialog", [](const Windows& w) {
                   return w.portDialog != nullptr;
                 }).portDialog;
-  HWND combo = GetDlgItem(dialog, kPortCombo);
+  HWND combo = GetDlgItem(dialog, IDC_PORT_COMBO);
   const LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
   std::string entries = "entries " + std::to_string(count);
   for (LRESULT i = 0; i < count; ++i) {

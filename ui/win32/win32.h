@@ -1,19 +1,19 @@
-// The Win32 face's one way to the platform's headers: windows.h makes a macro
-// of WM_USER, which engine/progress.h defines as a constant of its own, so
-// progress.h comes first. Also the face's small helpers.
+// The Win32 face's one way to the platform's headers, and its small helpers.
+// windows.h's WM_USER is the engine's progress message (engine/progress.h).
 //
 // Threads: the window thread.
 #ifndef VELMORA_UI_WIN32_WIN32_H_
 #define VELMORA_UI_WIN32_WIN32_H_
 
+#include <windows.h>
+
 #include <string>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include "engine/progress.h"
 
-// After the engine's headers (see above).
-#include <windows.h>
-// After windows.h, which it needs.
-#include <commctrl.h>
+static_assert(WM_USER == kProgressMessage, "the face handles the engine's progress message");
 
 // The program's module: where its resources are.
 HINSTANCE ModuleInstance();
