@@ -6,6 +6,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
+  # the tools' command lines (header-only; the Windows build uses it too)
+  libcli11-dev
   # the dialog front end: Qt 6 Widgets and Test, its X11 platform plugin, a
   # font for the offscreen platform, and an X server for the end-to-end test
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core xvfb xauth

@@ -1,9 +1,11 @@
 // velmora-sim's command line: its options, read into what the simulator
 // runs with, and its help text.
 //
-// Options are "--name VALUE" or "--name=VALUE"; a flag given a value, an
-// unknown option, a missing value or one out of range makes the command line
-// bad, with a one-line reason that names the option.
+// Options are "--name VALUE" or "--name=VALUE", read by CLI11, which also
+// writes the help from their definitions; an option given more than once
+// takes its last value. A flag given a value, an unknown option, a missing
+// value or one out of range makes the command line bad, with a one-line
+// reason that names the option.
 //
 // Threads: any; nothing is kept between calls.
 #ifndef VELMORA_SIM_SIM_OPTIONS_H_
