@@ -1,63 +1,95 @@
 #include "line/line_options.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: velmora-line (--ports LIST | --all-usb) [options] -- PROGRAMMER OPTIONS\n"
-    "\n"
+constexpr const char* kDescription =
     "Programs the receivers on many ports at once, each in a process of its own.\n"
     "PROGRAMMER OPTIONS are fwp's without -uart, e.g. -baud 230400 -boot boot.bin\n"
-    "-app app.bin; the images are read and checked once, before any port is opened.\n"
-    "\n"
-    "  --ports LIST     the ports: COM names, ranges and device paths, comma-separated\n"
-    "                   (COM33,COM34,COM40-COM47,/dev/ttyUSB9)\n"
-    "  --all-usb        every USB serial port that velmora-ports lists\n"
-    "  --log FILE       append one JSON line per receiver run to FILE\n"
-    "  --trace DIR      write each run's serial trace to DIR/PORT.trace\n"
-    "                   (station mode: DIR/PORT-N.trace for the Nth receiver)\n"
-    "  --repeat         station mode: when a receiver is done, wait until it is\n"
-    "                   replaced and program the next one, until Ctrl-C\n"
-    "  --quiet SECONDS  station mode: a line silent this long has no receiver (5)\n"
-    "  --help           this text\n"
-    "\n"
-    "Exit status: 0 every run completed, 1 some run did not, 2 nothing started.\n";
+    "-app app.bin; the images are read and checked once, before any port is opened.";
 
-LineCommandLine Bad(const std::string& text) {
-  return {LineCommandLine::Kind::kBad, text};
-}
+constexpr const char* kFooter =
+    "Exit status: 0 every run completed, 1 some run did not, 2 nothing started.";
+
+// CLI11's help with velmora-line's own usage line, which names the
+// programmer's words after "--".
+class LineFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string) const override {
+    return "Usage: velmora-line (--ports LIST | --all-usb) [OPTIONS] -- PROGRAMMER OPTIONS\n";
+  }
+};
 
 }  // namespace
 
 LineCommandLine ParseLineCommandLine(int argc, char** argv, LineOptions* o) {
-  int i = 1;
-  for (; i < argc; ++i) {
-    const std::string word = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (word == "--") {
-      ++i;
-      break;
-    } else if (word == "--help" || word == "-h") {
-      return {LineCommandLine::Kind::kHelp, kUsage};
-    } else if (word == "--all-usb") {
-      o->allUsb = true;
-    } else if (word == "--repeat") {
-      o->repeat = true;
-    } else if (hasValue && (word == "--ports" || word == "--log" || word == "--trace")) {
-      (word == "--ports" ? o->ports : word == "--log" ? o->log : o->traceDir) = argv[++i];
-    } else if (hasValue && word == "--quiet") {
-      char* end = nullptr;
-      const long seconds = std::strtol(argv[++i], &end, 10);
-      if (*end != '\0' || seconds < 1 || seconds > 3600)
-        return Bad("velmora-line: --quiet takes 1 to 3600 seconds\n");
-      o->quietMs = seconds * 1000;
-    } else {
-      return Bad("velmora-line: unknown or incomplete option \"" + word + "\"\n" + kUsage);
-    }
+  // The programmer's words are everything after the first "--"; only the
+  // words before it are velmora-line's.
+  char** const end = argv + argc;
+  char** const dashes =
+      std::find_if(argv + 1, end, [](const char* w) { return w == std::string("--"); });
+  if (dashes != end) o->programmer.assign(dashes + 1, end);
+
+  CLI::App app(kDescription, "velmora-line");
+  app.formatter(std::make_shared<LineFormatter>());
+  app.footer(kFooter);
+  app.set_help_flag("-h,--help", "this text");
+  app.allow_extras();
+  app.get_formatter()->column_width(19);
+  const auto last = CLI::MultiOptionPolicy::TakeLast;
+  app.add_option("--ports", o->ports,
+                 "the ports: COM names, ranges and device paths, comma-separated\n"
+                 "(COM33,COM34,COM40-COM47,/dev/ttyUSB9)")
+      ->type_name("LIST")
+      ->multi_option_policy(last);
+  app.add_flag("--all-usb", o->allUsb, "every USB serial port that velmora-ports lists")
+      ->disable_flag_override();
+  app.add_option("--log", o->log, "append one JSON line per receiver run to FILE")
+      ->type_name("FILE")
+      ->multi_option_policy(last);
+  app.add_option("--trace", o->traceDir,
+                 "write each run's serial trace to DIR/PORT.trace\n"
+                 "(station mode: DIR/PORT-N.trace for the Nth receiver)")
+      ->type_name("DIR")
+      ->multi_option_policy(last);
+  app.add_flag("--repeat", o->repeat,
+               "station mode: when a receiver is done, wait until it is\n"
+               "replaced and program the next one, until Ctrl-C")
+      ->disable_flag_override();
+  std::vector<std::string> quiet;
+  app.add_option("--quiet", quiet, "station mode: a line silent this long has no receiver (5)")
+      ->type_name("SECONDS")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+
+  const auto bad = [&](const std::string& word) {
+    return LineCommandLine{
+        LineCommandLine::Kind::kBad,
+        "velmora-line: unknown or incomplete option \"" + word + "\"\n" + app.help()};
+  };
+  try {
+    app.parse(static_cast<int>(dashes - argv), argv);
+  } catch (const CLI::CallForHelp&) {
+    return {LineCommandLine::Kind::kHelp, app.help()};
+  } catch (const CLI::ParseError& e) {
+    // A value missing, or one given to a flag: the option it names.
+    std::string name = std::string(e.what()).substr(0, std::string(e.what()).find_first_of(": "));
+    return bad(name.rfind("--", 0) == 0 ? name : "--" + name);
   }
-  o->programmer.assign(argv + i, argv + argc);
+  if (!app.remaining().empty()) return bad(app.remaining().front());
+  for (const std::string& value : quiet) {
+    char* endOfNumber = nullptr;
+    const long seconds = std::strtol(value.c_str(), &endOfNumber, 10);
+    if (*endOfNumber != '\0' || seconds < 1 || seconds > 3600)
+      return {LineCommandLine::Kind::kBad, "velmora-line: --quiet takes 1 to 3600 seconds\n"};
+    o->quietMs = seconds * 1000;
+  }
   if (o->ports.empty() == !o->allUsb)
-    return Bad("velmora-line: give either --ports LIST or --all-usb\n");
+    return {LineCommandLine::Kind::kBad, "velmora-line: give either --ports LIST or --all-usb\n"};
   return {};
 }
