@@ -5,38 +5,44 @@
 // name the port dialog shows, "usb" or "-", and the description. The order is the dialog's.
 #include "apps/velmora_ports.h"
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 #include "serial/port_discovery.h"
 
-namespace {
-
-void PrintUsage(FILE* out) {
-  std::fprintf(out,
-               "usage: velmora-ports [--openable]\n"
-               "Lists the serial ports present, one line each, fields separated by tabs:\n"
-               "  COM name, device path, friendly name, usb or -, description.\n"
-               "  --openable  only the ports that can be opened right now (each is opened\n"
-               "              and closed again; nothing about it changes)\n"
-               "  --help      this text\n");
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
+  CLI::App app(
+      "Lists the serial ports present, one line each, fields separated by tabs:\n"
+      "COM name, device path, friendly name, usb or -, description.",
+      "velmora-ports");
+  app.set_help_flag("-h,--help", "this text");
+  app.allow_extras();
+  app.get_formatter()->column_width(14);
   bool requireOpenable = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--openable") == 0) {
-      requireOpenable = true;
-    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintUsage(stdout);
-      return 0;
-    } else {
-      std::fprintf(stderr, "velmora-ports: unknown argument \"%s\"\n", argv[i]);
-      PrintUsage(stderr);
-      return 2;
-    }
+  app.add_flag("--openable", requireOpenable,
+               "only the ports that can be opened right now (each is opened\n"
+               "and closed again; nothing about it changes)")
+      ->disable_flag_override();
+  bool bad = false;
+  try {
+    app.parse(argc, argv);
+    bad = !app.remaining().empty();
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return 0;
+  } catch (const CLI::ParseError&) {
+    bad = true;
+  }
+  if (bad) {
+    // The first word that is none of the options.
+    int i = 1;
+    while (i < argc && (argv[i] == std::string("--openable") || argv[i] == std::string("-h") ||
+                        argv[i] == std::string("--help")))
+      ++i;
+    std::fprintf(stderr, "velmora-ports: unknown argument \"%s\"\n%s", i < argc ? argv[i] : "",
+                 app.help().c_str());
+    return 2;
   }
 
   PortList ports;

@@ -4,6 +4,7 @@
 //
 // Exit status: 0 the whole trace was read, 1 it could not be read or a line
 // is no trace record (what came before it is printed), 2 bad command line.
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -12,13 +13,36 @@
 #include "engine/trace_frames.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2 || argv[1][0] == '-') {
-    std::fputs("usage: velmora-trace FILE\n", stderr);
+  CLI::App app(
+      "Reads a serial trace written by VELMORA_TRACE and prints it as the\n"
+      "programming protocol's frames, one per line.",
+      "velmora-trace");
+  app.set_help_flag("-h,--help", "this text");
+  app.allow_extras();
+  app.get_formatter()->column_width(14);
+  app.get_formatter()->label("REQUIRED", "");
+  std::string path;
+  app.add_option("FILE", path, "the trace")->required()->type_name("");
+  std::string why;
+  try {
+    app.parse(argc, argv);
+    for (const std::string& word : app.remaining())
+      if (why.empty())
+        why = (word[0] == '-' ? "unknown option " : "one FILE only, not also ") + word;
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    why = e.what();
+  }
+  if (!why.empty()) {
+    std::fprintf(stderr, "velmora-trace: %s\n%s", why.c_str(),
+                 CLI::Formatter().make_usage(&app, "velmora-trace").c_str());
     return 2;
   }
-  std::ifstream in(argv[1], std::ios::binary);
+  std::ifstream in(path, std::ios::binary);
   if (!in) {
-    std::fprintf(stderr, "velmora-trace: cannot read %s\n", argv[1]);
+    std::fprintf(stderr, "velmora-trace: cannot read %s\n", path.c_str());
     return 1;
   }
   TraceFrames frames([](const std::string& line) { std::cout << line << '\n'; });
@@ -28,7 +52,7 @@ int main(int argc, char** argv) {
     if (!frames.addLine(line)) {
       frames.finish();
       std::cout.flush();
-      std::fprintf(stderr, "velmora-trace: %s:%ld: not a trace record\n", argv[1], number);
+      std::fprintf(stderr, "velmora-trace: %s:%ld: not a trace record\n", path.c_str(), number);
       return 1;
     }
   }
