@@ -19,9 +19,11 @@
 #include "engine/programmer.h"
 #include "engine/progress.h"
 #include "engine/stop_signals-posix.h"
+#include "serial/standard_descriptors.h"
 #include "serial/trace.h"
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   InstallStopSignals();
 
   if (!InstallTraceFromEnvironment()) return 0;

@@ -14,6 +14,7 @@
 #include "engine/console.h"
 #include "engine/programmer.h"
 #include "engine/progress.h"
+#include "serial/standard_descriptors.h"
 
 // After the engine's headers: windows.h makes a macro of WM_USER, which
 // progress.h defines as a constant of its own.
@@ -53,6 +54,7 @@ const char* EventName(DWORD event) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   g_pAbortFlag = &g_abortFlag;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 

@@ -37,6 +37,7 @@
 #include "serial/port_discovery.h"
 #include "serial/port_holders.h"
 #include "serial/port_names.h"
+#include "serial/standard_descriptors.h"
 
 namespace {
 
@@ -386,6 +387,7 @@ class Line {
 }  // namespace
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   Options o;
   if (const int status = ParseOptions(argc, argv, &o); status != 0) return status < 0 ? 0 : status;
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "serial/port_discovery.h"
+#include "serial/standard_descriptors.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ void PrintUsage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   bool requireOpenable = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--openable") == 0) {

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "serial/port_names.h"
+#include "serial/standard_descriptors.h"
 #include "sim/pty_line.h"
 #include "sim/receiver_model.h"
 
@@ -580,6 +581,7 @@ class Simulator {
 }  // namespace
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   Options options;
   options.receiver.lineTiming = true;
   options.receiver.keepTranscript = false;  // the log is written as it goes

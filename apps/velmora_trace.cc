@@ -9,9 +9,11 @@
 #include <iostream>
 #include <string>
 
+#include "serial/standard_descriptors.h"
 #include "serial/trace_frames.h"
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   if (argc != 2 || argv[1][0] == '-') {
     std::fputs("usage: velmora-trace FILE\n", stderr);
     return 2;
