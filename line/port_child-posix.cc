@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "engine/console.h"
@@ -17,6 +18,7 @@
 #include "line/child_protocol.h"
 #include "line/port_child.h"
 #include "line/replacement.h"
+#include "serial/output_file.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
 
@@ -133,12 +135,16 @@ bool WaitForReplacement(const ChildPlan& plan) {
   std::unique_ptr<TraceWriter> writer;
   std::unique_ptr<TracingOpener> opener;
   if (!plan.tracePath.empty()) {
-    if (std::FILE* file = std::fopen(plan.tracePath.c_str(), "we")) {
+    std::string why;
+    const int fd = OpenOutputFile(plan.tracePath, OutputMode::kReplace, &why);
+    std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "w");
+    if (file) {
       writer = std::make_unique<TraceWriter>(file, SteadyTraceClock());
       opener = std::make_unique<TracingOpener>(PlatformPortOpener(), *writer);
       SerialPort::setOpener(opener.get());
     } else {
-      Send(MessageKind::kError, 0, 0, "cannot write the trace " + plan.tracePath);
+      if (fd >= 0) close(fd);
+      Send(MessageKind::kError, 0, 0, "cannot write the trace " + plan.tracePath + ": " + why);
     }
   }
   PipeConsole console;
@@ -153,7 +159,11 @@ bool WaitForReplacement(const ChildPlan& plan) {
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   const int result = ProgrammerMain(static_cast<int>(argv.size()), argv.data());
-  writer.reset();  // the trace's last records reach the file before the result
+  // The trace's last records reach the file before the result.
+  if (writer && !writer->flush())
+    Send(MessageKind::kError, 0, 0,
+         "cannot write the trace " + plan.tracePath + ": " + std::strerror(writer->error()));
+  writer.reset();
   Send(MessageKind::kResult, result, g_lastRun.aborted ? kResultAborted : 0);
   _exit(0);
 }
