@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <time.h>
@@ -115,6 +116,16 @@ bool WaitForReplacement(const ChildPlan& plan) {
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   if (getppid() == 1) _exit(1);  // the parent is already gone
   InstallStopSignals();
+  // Job control never stops a port's process: were its port velmora-line's
+  // own controlling terminal, setting it up and reading it from this
+  // background group would raise SIGTTOU and SIGTTIN. So the process gives
+  // that terminal up, and ignores both signals besides.
+  signal(SIGTTOU, SIG_IGN);
+  signal(SIGTTIN, SIG_IGN);
+  if (const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); tty >= 0) {
+    ioctl(tty, TIOCNOTTY);
+    close(tty);
+  }
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   if (null >= 0) {
     dup2(null, STDIN_FILENO);

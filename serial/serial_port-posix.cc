@@ -1,7 +1,9 @@
 // The serial link on a POSIX terminal device.
 //
-// A port is opened without becoming the controlling terminal and without
-// waiting for carrier, and only when nobody else holds it (port_holders.h:
+// Only a serial port is opened: the name is checked first
+// (serial_device-posix.h), and what opened must be the device checked. A port
+// is opened without becoming the controlling terminal and without waiting for
+// carrier, and only when nobody else holds it (port_holders.h:
 // another's exclusive mode, lock or open descriptor, root included). It is
 // then kept for this process alone: flock(LOCK_EX) keeps out every program
 // that also locks, and TIOCEXCL makes the kernel refuse further opens by
@@ -27,6 +29,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -39,6 +42,7 @@
 #include "serial/port_holders.h"
 #include "serial/port_names.h"
 #include "serial/saved_terminals-posix.h"
+#include "serial/serial_device-posix.h"
 #include "serial/serial_port.h"
 #include "serial/termios_speed-posix.h"
 
@@ -227,6 +231,10 @@ class PosixPortOpener : public PortOpener {
              " bps: the device has no such rate";
       return nullptr;
     }
+    // Only a serial port is opened at all (serial_device-posix.h).
+    dev_t device = 0;
+    *why = CheckSerialPortPath(path, label, &device);
+    if (!why->empty()) return nullptr;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       *why = OpenFailure(errno, path, label);
@@ -237,6 +245,9 @@ class PosixPortOpener : public PortOpener {
       *why = std::move(text);
       return nullptr;
     };
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || opened.st_rdev != device)
+      return fail(label + " is not a serial port (it changed while it was opened)");
     termios t;
     if (::tcgetattr(fd, &t) != 0) {
       return fail(errno == ENOTTY

@@ -1,5 +1,6 @@
 // Programs started in hostile ways against velmora-sim: with standard
-// descriptors closed.
+// descriptors closed, and with the port being the terminal velmora-line was
+// started from.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -103,6 +104,33 @@ TEST_F(SimTest, ClosedStandardDescriptorsGetNothingOfTheRun) {
     EXPECT_EQ(records.find('\n'), records.size() - 1)
         << "one record, and nothing else: " << records;
   }
+}
+
+// velmora-line started from the very terminal it is told to program (its
+// controlling terminal): the port's process, in a process group of its own,
+// must not be stopped by that terminal's job control when it sets the line
+// up and reads it.
+TEST_F(SimTest, PortProcessIsNeverStoppedByTheTerminalItPrograms) {
+  SimProcess sim({"--loader", "115200", "--flash-out", flashOut});
+  const std::string image = SeededImage(2000, 6), app = WriteFile("app.bin", image);
+  const std::string terminal = sim.devicePath();
+  const auto takeTheTerminal = [&terminal] {
+    setsid();
+    // The first terminal a session leader opens becomes its controlling one;
+    // no descriptor is kept, so nothing holds the port.
+    const int fd = open(terminal.c_str(), O_RDWR);
+    if (fd >= 0) close(fd);
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+  };
+  std::string err;
+  EXPECT_EQ(RunPrepared("velmora-line", {"--ports", terminal, "--", "-app", app}, takeTheTerminal,
+                        &err, 30000),
+            0)
+      << err;
+  EXPECT_EQ(sim.stop(), 0);
+  EXPECT_TRUE(ReadFile(flashOut) == ExpectedFlash({{0x10000, image}}));
 }
 
 }  // namespace
