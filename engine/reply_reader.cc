@@ -52,9 +52,13 @@ void CloseSentence() {
 
 }  // namespace
 
-int PollReply() {
+namespace {
+
+// PollReply, telling in `got` whether a byte arrived.
+int PollReplyByte(bool* got) {
   uint8_t b;
-  if (SerialPort::read(&b, 1) != 1) return 0;
+  *got = SerialPort::read(&b, 1) == 1;
+  if (!*got) return 0;
   ReplyReader& r = g_reply;
 
   // A 0x00 byte neither enters the window nor breaks a token.
@@ -107,15 +111,11 @@ int PollReply() {
   return 0;
 }
 
-void ResetReplyReader() {
-  uint8_t dropped;
-  SerialPort::read(&dropped, 1);
-  g_reply.windowLength = 0;
-}
-
-int PollSentence() {
+// PollSentence, telling in `got` whether a byte arrived.
+int PollSentenceByte(bool* got) {
   uint8_t b;
-  if (SerialPort::read(&b, 1) != 1) return 0;
+  *got = SerialPort::read(&b, 1) == 1;
+  if (!*got) return 0;
   const bool whiteSpace = (b >= 0x09 && b <= 0x0D) || b == 0x20;
   const bool printable = b >= 0x20 && b <= 0x7E;
   if (!whiteSpace && !printable) {  // control byte, noise included
@@ -141,6 +141,24 @@ int PollSentence() {
     g_sentence.sentence[g_sentence.length] = '\0';
   }
   return 0;
+}
+
+}  // namespace
+
+int PollReply() {
+  bool got;
+  return PollReplyByte(&got);
+}
+
+void ResetReplyReader() {
+  uint8_t dropped;
+  SerialPort::read(&dropped, 1);
+  g_reply.windowLength = 0;
+}
+
+int PollSentence() {
+  bool got;
+  return PollSentenceByte(&got);
 }
 
 void ResetSentenceReader() {
@@ -179,14 +197,31 @@ int TimerExpired() {
 
 namespace {
 
+// Whether the time-out was overrun by more than a poll takes: the thread was
+// held up (stopped, or the machine suspended) during the last read.
+bool HeldUpPastTheTimeout() {
+  const auto elapsed = static_cast<int32_t>(static_cast<uint32_t>(EngineClock().nowMs()) -
+                                            static_cast<uint32_t>(g_timer.start));
+  return elapsed > static_cast<int32_t>(g_timer.limit) + kHeldUpMs;
+}
+
 // Polls `poll` until it completes something (1), or `ms` have passed or the
-// run is cut short (0).
-int WaitFor(int ms, int (*poll)()) {
+// run is cut short (0). When the time is up while bytes are arriving, or the
+// thread was held up past it, what is already readable is taken first: a
+// reply that arrived meanwhile still counts, and only a read that finds
+// nothing (or kLateBytesMax bytes that complete nothing) ends the wait.
+int WaitFor(int ms, int (*poll)(bool*)) {
   StartTimer(ms);
   if (TimerExpired() || RunCutShort()) return 0;
   for (;;) {
-    if (poll()) return 1;
-    if (TimerExpired() || RunCutShort()) return 0;
+    bool got = false;
+    if (poll(&got)) return 1;
+    if (RunCutShort()) return 0;
+    if (!TimerExpired()) continue;
+    got = got || HeldUpPastTheTimeout();
+    for (int late = 0; got && late < kLateBytesMax; ++late)
+      if (poll(&got)) return 1;
+    return 0;
   }
 }
 
@@ -197,11 +232,11 @@ bool RunCutShort() {
 }
 
 int WaitForReply(int ms) {
-  return WaitFor(ms, PollReply);
+  return WaitFor(ms, PollReplyByte);
 }
 
 int WaitForSentence(int ms) {
-  return WaitFor(ms, PollSentence);
+  return WaitFor(ms, PollSentenceByte);
 }
 
 void Delay(int ms) {
