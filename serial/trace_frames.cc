@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <sstream>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -18,14 +19,14 @@ constexpr size_t kRateDigits = 10;
 enum class Cut { kNo, kNeedMore, kFull };
 
 // Whether `p` begins with `fixed` and holds `total` bytes.
-Cut Match(const std::string& p, const std::string& fixed, size_t total) {
+Cut Match(std::string_view p, std::string_view fixed, size_t total) {
   if (p.size() < fixed.size())
     return fixed.compare(0, p.size(), p) == 0 ? Cut::kNeedMore : Cut::kNo;
   if (p.compare(0, fixed.size(), fixed) != 0) return Cut::kNo;
   return p.size() >= total ? Cut::kFull : Cut::kNeedMore;
 }
 
-uint32_t U32(const std::string& s, size_t at) {
+uint32_t U32(std::string_view s, size_t at) {
   uint32_t v = 0;
   for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<uint8_t>(s[at + i]);
   return v;
@@ -130,9 +131,13 @@ void TraceFrames::fromProgrammer(int64_t time, const std::string& bytes) {
 }
 
 void TraceFrames::cutFrames(bool atEnd) {
-  while (!pending_.empty()) {
-    const std::string& p = pending_;
-    const int64_t time = pendingTimes_[0];
+  // Frames are cut from `head` on, and what was cut is dropped once at the
+  // end: a record of many bytes that form no frame costs time in proportion
+  // to its length.
+  size_t head = 0;
+  while (head < pending_.size()) {
+    const std::string_view p = std::string_view(pending_).substr(head);
+    const int64_t time = pendingTimes_[head];
     size_t used = 0;
     bool needMore = false;
     auto consider = [&](Cut cut, size_t total) {
@@ -179,21 +184,22 @@ void TraceFrames::cutFrames(bool atEnd) {
           } else if (digits > 0 &&
                      consider(Match(p.substr(digitsEnd), kSwitchEnd, kSwitchEnd.size()),
                               digitsEnd + kSwitchEnd.size())) {
-            emit(time, "P>R", "switch " + p.substr(kSwitchStart.size(), digits));
+            emit(time, "P>R", "switch " + std::string(p.substr(kSwitchStart.size(), digits)));
           }
         }
       }
     }
     if (used == 0) {
-      if (needMore && !atEnd) return;
+      if (needMore && !atEnd) break;
       // No frame begins here: the byte is shown as it is.
       if (sentUnknown_.text.empty()) sentUnknown_.time = time;
       sentUnknown_.text += p[0];
       used = 1;
     }
-    pending_.erase(0, used);
-    pendingTimes_.erase(pendingTimes_.begin(), pendingTimes_.begin() + static_cast<long>(used));
+    head += used;
   }
+  pending_.erase(0, head);
+  pendingTimes_.erase(pendingTimes_.begin(), pendingTimes_.begin() + static_cast<long>(head));
 }
 
 void TraceFrames::fromReceiver(int64_t time, uint8_t byte) {

@@ -100,6 +100,22 @@ TEST_F(SimTest, TraceCutShortIsSaidAndFailsTheRun) {
   EXPECT_TRUE(ReadFile(flashOut) == ExpectedFlash({{0x10000, image}}));
 }
 
+// velmora-trace refuses what is no trace with a message: a directory, and a
+// line longer than any record (instead of reading it without bound).
+TEST_F(SimTest, TraceReaderRefusesADirectoryAndAnEndlessLine) {
+  const std::string endless = WriteFile("endless", std::string(2 * 1024 * 1024, 'A'));
+  const std::pair<std::string, std::string> cases[] = {
+      {dir, "velmora-trace: " + dir + " is a directory\n"},
+      {endless, "velmora-trace: " + endless + ":1: a record longer than 1048576 bytes\n"},
+  };
+  for (const auto& [path, err] : cases) {
+    const ProgramResult r = RunProgram("velmora-trace", {path}, 10000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, err);
+  }
+}
+
 }  // namespace
 
 TEST_F(SimTest, TraceReadsAsTheProtocolsFrames) {
