@@ -197,6 +197,19 @@ int TimerExpired() {
 
 namespace {
 
+// Tells the clock in force, for as long as it lives, when the armed timer's
+// time is up (clock.h).
+class ClockKnowsTheWait {
+ public:
+  ClockKnowsTheWait() {
+    EngineClock().waiting(
+        true, static_cast<int32_t>(static_cast<uint32_t>(g_timer.start) + g_timer.limit + 1u));
+  }
+  ~ClockKnowsTheWait() { EngineClock().waiting(false, 0); }
+  ClockKnowsTheWait(const ClockKnowsTheWait&) = delete;
+  ClockKnowsTheWait& operator=(const ClockKnowsTheWait&) = delete;
+};
+
 // Whether the time-out was overrun by more than a poll takes: the thread was
 // held up (stopped, or the machine suspended) during the last read.
 bool HeldUpPastTheTimeout() {
@@ -213,6 +226,7 @@ bool HeldUpPastTheTimeout() {
 int WaitFor(int ms, int (*poll)(bool*)) {
   StartTimer(ms);
   if (TimerExpired() || RunCutShort()) return 0;
+  const ClockKnowsTheWait hint;
   for (;;) {
     bool got = false;
     if (poll(&got)) return 1;
@@ -241,6 +255,7 @@ int WaitForSentence(int ms) {
 
 void Delay(int ms) {
   StartTimer(ms);
+  const ClockKnowsTheWait hint;
   while (!TimerExpired() && !RunAborted()) EngineClock().idle();
 }
 

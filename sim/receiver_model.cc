@@ -161,8 +161,7 @@ bool ParseStageFault(const std::string& text, StageFault* fault, std::string* wh
   return true;
 }
 
-ReceiverModel::ReceiverModel(ReceiverConfig config)
-    : config_(std::move(config)), flash_(kFlashSize, 0xFF) {
+ReceiverModel::ReceiverModel(ReceiverConfig config) : config_(std::move(config)) {
   if (config_.requestSize == 0) config_.requestSize = 1;
   if (config_.sentencePeriodMs <= 0) config_.sentencePeriodMs = 1;
   rng_ = 0x9E3779B97F4A7C15ull ^ config_.seed;
@@ -219,6 +218,18 @@ size_t ReceiverModel::transmit(int64_t nowMs, uint32_t baud, uint8_t* buffer, si
   arrivedHead_ += n;
   Compact(arrived_, arrivedHead_);
   return n;
+}
+
+int64_t ReceiverModel::nextByteMs(int64_t nowMs) const {
+  if (!started_ || arrivedHead_ < arrived_.size()) return nowMs + 1;
+  int64_t nextNs = INT64_MAX;
+  if (outHead_ < outQueue_.size()) nextNs = outQueue_[outHead_].atNs;
+  if (inHead_ < inQueue_.size()) nextNs = std::min(nextNs, inQueue_[inHead_].atNs);
+  if (mode_ == Mode::kFirmware && config_.emitSentences && !lineGone_)
+    nextNs = std::min(nextNs, nextSentenceNs_);
+  if (nextNs == INT64_MAX) return INT64_MAX;
+  // The first whole millisecond at or after it; never before the next one.
+  return std::max(nowMs + 1, (nextNs + kNsPerMs - 1) / kNsPerMs);
 }
 
 // Brings the model up to `nowNs`. Bytes that reached the programmer since the
@@ -681,9 +692,10 @@ void ReceiverModel::finishImage(int64_t atNs) {
     ok = crc == rec.crc &&
          !(config_.faults.failSlotAddress && *config_.faults.failSlotAddress == rec.address);
   }
-  if (ok) {
+  if (ok && config_.keepFlash) {
+    std::vector<uint8_t>& flash = erasedFlash();
     for (uint32_t i = 0; i < rec.length && rec.address + i < kFlashSize; ++i)
-      flash_[rec.address + i] = staged_[i];
+      flash[rec.address + i] = staged_[i];
   }
   rec.passed = ok;
   rec.failed = !ok;

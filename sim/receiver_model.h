@@ -151,6 +151,8 @@ struct ReceiverConfig {
   bool lineTiming = false;       // true: each byte takes 10 bit times on the line, both ways;
                                  // false: bytes arrive at the time they are sent
   bool keepTranscript = true;    // record every byte in transcript()
+  bool keepFlash = true;         // write the images answered "PC" into flash(); off, it stays
+                                 // erased (images() still records them)
   uint32_t seed = 1;             // for the noise that rate mismatches make
   Faults faults;
 };
@@ -166,6 +168,10 @@ class ReceiverModel : public LinePeer {
   // call's rate, those that reach it at the call's own time at its rate.
   void receive(int64_t nowMs, uint32_t baud, const uint8_t* data, size_t count) override;
   size_t transmit(int64_t nowMs, uint32_t baud, uint8_t* buffer, size_t count) override;
+  // The next of its events (a byte reaching the programmer, one of the
+  // programmer's bytes reaching it, a sentence falling due) from which a
+  // transmit could give a byte.
+  int64_t nextByteMs(int64_t nowMs) const override;
 
   enum class Mode {
     kFirmware,     // normal firmware running
@@ -177,7 +183,7 @@ class ReceiverModel : public LinePeer {
   // The rate the loader runs at; 0 while the normal firmware has not switched.
   uint32_t loaderBaud() const { return loaderBaud_; }
   // 2 MiB of flash. Starts erased (0xFF); holds exactly the images answered "PC".
-  const std::vector<uint8_t>& flash() const { return flash_; }
+  const std::vector<uint8_t>& flash() const { return erasedFlash(); }
 
   // One per header taken, in order.
   struct ImageRecord {
@@ -300,7 +306,13 @@ class ReceiverModel : public LinePeer {
   ReceiverConfig config_;
   Mode mode_ = Mode::kFirmware;
   uint32_t loaderBaud_ = 0;
-  std::vector<uint8_t> flash_;
+  // The flash, made (erased) when first needed: a model that never writes
+  // an image costs no 2 MiB.
+  std::vector<uint8_t>& erasedFlash() const {
+    if (flash_.empty()) flash_.assign(kFlashSize, 0xFF);
+    return flash_;
+  }
+  mutable std::vector<uint8_t> flash_;
   std::vector<ImageRecord> images_;
   int syncCount_ = 0;
   int exCount_ = 0;
