@@ -179,6 +179,18 @@ int TimerExpired() {
 
 namespace {
 
+// Waits while the front end holds the run (its stop question is up). The
+// time held does not count against the armed timer: a wait goes on after
+// the answer with the time it had left, so a reply that came meanwhile is
+// still taken.
+void HoldTimer() {
+  if (!g_hProgressWnd) return;
+  const auto before = static_cast<uint32_t>(EngineClock().nowMs());
+  if (!WaitWhileRunHeld()) return;
+  const uint32_t held = static_cast<uint32_t>(EngineClock().nowMs()) - before;
+  g_timer.start = static_cast<int32_t>(static_cast<uint32_t>(g_timer.start) + held);
+}
+
 // Polls `poll` until it completes something (1), or `ms` have passed or the
 // run is cut short (0).
 int WaitFor(int ms, int (*poll)()) {
@@ -186,6 +198,7 @@ int WaitFor(int ms, int (*poll)()) {
   if (TimerExpired() || RunCutShort()) return 0;
   for (;;) {
     if (poll()) return 1;
+    HoldTimer();
     if (TimerExpired() || RunCutShort()) return 0;
   }
 }
@@ -206,7 +219,10 @@ int WaitForSentence(int ms) {
 
 void Delay(int ms) {
   StartTimer(ms);
-  while (!TimerExpired() && !RunAborted()) EngineClock().idle();
+  while (!TimerExpired() && !RunAborted()) {
+    EngineClock().idle();
+    HoldTimer();
+  }
 }
 
 const char* SentenceTextForTesting() {

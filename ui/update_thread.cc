@@ -72,7 +72,7 @@ unsigned UpdateThreadProc(RunChannel* run) {
     BuildArguments(ReplacePortToken(what.commandTemplate, what.portNumber), words);
     result = what.engine(words.argc, words.slot);
   }
-  PostProgress(PROGRESS_FINISHED, ChooseOutcome(result, g_pRunFlag->load()));
+  run->postOutcome(result);
   run->markWorkerEnded();
   return 0;
 }

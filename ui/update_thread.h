@@ -52,7 +52,7 @@ Outcome ChooseOutcome(int result, int runFlag);
 
 // The worker thread's body: builds the words from `run`'s template and port,
 // runs its engine, frees the words and posts PROGRESS_FINISHED with the
-// outcome. Returns 0.
+// outcome (RunChannel::postOutcome: not while the run is held). Returns 0.
 unsigned UpdateThreadProc(RunChannel* run);
 
 #endif  // VELMORA_UI_UPDATE_THREAD_H_

@@ -123,12 +123,12 @@ bool CUpdateProgressDialog::WorkerStillRunning() {
 
 void CUpdateProgressDialog::OnClose() {
   RunChannel& run = RunChannel::process();
-  if (run.runFlag.load() == 1 && WorkerStillRunning()) {
-    // Held at the engine's next run-flag check, not suspended (see the
-    // header): the question must never wait for a lock the worker holds.
-    run.hold();
+  // Held at the engine's next check or wait, not suspended (see the
+  // header): the question must never wait for a lock the worker holds. A
+  // worker that has posted its outcome holds no more: the window closes.
+  if (run.runFlag.load() == 1 && WorkerStillRunning() && run.hold()) {
     if (ShowMessage(hwnd_, LoadText(IDS_STOP_QUESTION), MB_YESNO) == IDYES) {
-      run.runFlag.store(0);
+      run.stop();
       SetWindowTextA(progressBar.hwnd(), LoadText(IDS_STOPPING).c_str());
     }
     run.release();

@@ -7,6 +7,11 @@
 //   bar "TEXT" fill empty|part|full
 //                               then the progress bar's text and filled part,
 //                               when the progress window is up
+//   boxes N                     how many message boxes are up (detect-no, a
+//                               second after the stop question came)
+//   closed within 500 ms|closed after N ms
+//                               how long the progress window took to close
+//                               after Yes (detect-yes)
 //   dialog open, update enabled|disabled
 //                               the port dialog after the progress window went
 //   exit N                      velmora.exe's exit status
@@ -16,9 +21,13 @@
 // CASE: complete (Update, answer OK), failed (Update twice, each not
 // complete, then close the dialog), stop-no and stop-yes (Update, once the
 // bar shows a percentage close the progress window and answer the question;
-// after Yes close the dialog). OUTPUT takes velmora.exe's standard output
-// and error; SHOTS is a folder for BMP captures of each window, or "-".
-// The rest of the command line is velmora.exe's.
+// after Yes close the dialog); detect-no and detect-yes (Update, close the
+// progress window while it looks for the receiver and answer the question:
+// No a second after it came, which is the test's cue to take the line away,
+// then answer the outcome; Yes at once, then close the dialog). OUTPUT
+// takes velmora.exe's standard output and error; SHOTS is a folder for BMP
+// captures of each window, or "-". The rest of the command line is
+// velmora.exe's.
 #include <windows.h>
 
 #include <algorithm>
@@ -68,6 +77,7 @@ std::string TextOf(HWND hwnd) {
 // may not answer WM_GETTEXT in time.
 struct Windows {
   HWND portDialog = nullptr, progress = nullptr, box = nullptr;
+  int boxes = 0;
 };
 
 BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM data) {
@@ -80,7 +90,7 @@ BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM data) {
   else if (GetDlgItem(hwnd, kProgressBar))
     found->progress = hwnd;
   else
-    found->box = hwnd;
+    found->box = hwnd, ++found->boxes;
   return TRUE;
 }
 
@@ -198,19 +208,28 @@ BOOL CALLBACK CollectBoxText(HWND child, LPARAM data) {
   return TRUE;
 }
 
-// Reports the box that is up and answers it with button `answer`.
-void Answer(const Windows& w, int answer, const std::string& shot) {
+// Reports the box that is up, and the bar when the progress window is up: a
+// run that ends at once may show its box before the system has first shown
+// the window.
+void Describe(const Windows& w, const std::string& shot) {
   std::pair<std::string, std::string> parts;
   EnumChildWindows(w.box, CollectBoxText, reinterpret_cast<LPARAM>(&parts));
   Report("box " + parts.first + " [" + parts.second + "]");
-  // The bar, when the progress window is up: a run that ends at once may
-  // show its box before the system has first shown the window.
   if (w.progress) Report("bar " + BarText(w.progress) + " fill " + Fill(w.progress));
   Shoot(w.box, shot);
+}
+
+// Answers the box with button `answer` and waits for it to close.
+void Click(const Windows& w, int answer) {
   HWND button = GetDlgItem(w.box, answer);
   if (!button) Fail("the box's button " + std::to_string(answer));
   PostMessageA(button, BM_CLICK, 0, 0);
   WaitFor("the box to close", [&](const Windows& now) { return now.box != w.box; });
+}
+
+void Answer(const Windows& w, int answer, const std::string& shot) {
+  Describe(w, shot);
+  Click(w, answer);
 }
 
 void ClickUpdate(HWND dialog) {
@@ -337,6 +356,32 @@ int main(int argc, char** argv) {
     } else {
       Answer(WaitFor("the outcome", boxUp), IDOK, "update-complete-after-no");
     }
+    WaitForExit();
+  } else if (which == "detect-no" || which == "detect-yes") {
+    ClickUpdate(dialog);
+    const Windows looking = WaitFor("the search for the receiver", [](const Windows& w) {
+      return w.progress && !w.box && BarText(w.progress) == "\"Looking for the receiver...\"";
+    });
+    PostMessageA(looking.progress, WM_CLOSE, 0, 0);
+    const Windows question = WaitFor("the stop question", boxUp);
+    Describe(question, "stop-question-looking");
+    if (which == "detect-no") {
+      // Meanwhile the engine's wait ends, failed: its outcome must wait.
+      Sleep(1000);
+      Report("boxes " + std::to_string(Find().boxes));
+      Click(question, IDNO);
+      Answer(WaitFor("the outcome", boxUp), IDOK, "update-not-complete-after-no");
+    } else {
+      const DWORD yes = GetTickCount();
+      Click(question, IDYES);
+      const Windows after = WaitFor("the progress window to close",
+                                    [](const Windows& w) { return w.box || !w.progress; });
+      const DWORD took = GetTickCount() - yes;
+      Report(took < 500 ? "closed within 500 ms" : "closed after " + std::to_string(took) + " ms");
+      if (after.box) Answer(after, IDOK, "unexpected");
+    }
+    ReportDialog();
+    PostMessageA(WaitForPortDialog(), WM_CLOSE, 0, 0);
     WaitForExit();
   } else {
     TerminateProcess(g_process, 99);

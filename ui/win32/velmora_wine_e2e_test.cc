@@ -17,9 +17,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -55,18 +55,21 @@ class VelmoraWineTest : public SimTest {
     appPath = WriteFile("app.bin", app);
   }
 
-  // The simulator in its loader at 115200, as COM7 of the Wine prefix.
-  void StartSimulator() {
-    sim = std::make_unique<SimProcess>(
-        std::vector<std::string>{"--com", "7", "--loader", "115200", "--flash-out", flashOut});
+  // The simulator as COM7 of the Wine prefix: by default in its loader at
+  // 115200, else as `receiver` says.
+  void StartSimulator(const std::vector<std::string>& receiver = {"--loader", "115200"}) {
+    std::vector<std::string> args{"--com", "7", "--flash-out", flashOut};
+    args.insert(args.end(), receiver.begin(), receiver.end());
+    sim = std::make_unique<SimProcess>(args);
     const std::string link = Env("WINEPREFIX") + "/dosdevices/com7";
     unlink(link.c_str());
     ASSERT_EQ(symlink(sim->devicePath().c_str(), link.c_str()), 0) << link;
   }
 
   // The driver's report for case `which`, with velmora.exe's command line
-  // `x -uart PORT -app app.bin`.
-  std::vector<std::string> Drive(const std::string& which, const std::string& port) {
+  // `x -uart PORT -app app.bin`; `onLine` sees each line as it comes.
+  std::vector<std::string> Drive(const std::string& which, const std::string& port,
+                                 const std::function<void(const std::string&)>& onLine = {}) {
     const std::string bin = Env("VELMORA_WIN_BIN");
     const std::string wine =
         Env("VELMORA_WINE").empty() ? "/usr/lib/wine/wine64" : Env("VELMORA_WINE");
@@ -77,14 +80,17 @@ class VelmoraWineTest : public SimTest {
         " x -uart " + port + " -app " + Quoted(WinePath(appPath));
     FILE* driver = popen(command.c_str(), "r");
     std::string text;
+    std::vector<std::string> lines;
     char buf[512];
-    while (driver && fgets(buf, sizeof buf, driver)) text += buf;
+    while (driver && fgets(buf, sizeof buf, driver)) {
+      text += buf;
+      std::string line = std::regex_replace(std::string(buf), std::regex("[\r\n]"), "");
+      if (onLine) onLine(line);
+      lines.push_back(std::move(line));
+    }
     if (driver) {
       EXPECT_EQ(pclose(driver), 0) << text;
     }
-    std::vector<std::string> lines;
-    std::istringstream in(std::regex_replace(text, std::regex("\r"), ""));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
 
@@ -141,6 +147,32 @@ TEST_F(VelmoraWineTest, StopQuestionAnsweredYesClosesWithoutABox) {
                    "dialog open, update enabled", "exit 1"}));
   EXPECT_EQ(sim->stop(), 0);
   EXPECT_FALSE(ReadFile(flashOut) == ExpectedFlash({{kAppAddress, app}}));
+}
+
+// The stop question while velmora.exe looks for the receiver (the
+// simulator's firmware sends nothing): the run is held there. Answered No,
+// after the line has gone meanwhile (the engine's wait ends, failed), the
+// outcome comes only after the answer, not over the question.
+TEST_F(VelmoraWineTest, StopQuestionWhileLookingHoldsTheOutcomeUntilNo) {
+  StartSimulator({"--no-sentences"});
+  const std::string question = "box Do you want to stop updating? [Yes No]";
+  const std::string looking = "bar \"Looking for the receiver...\" fill empty";
+  EXPECT_EQ(Drive("detect-no", "COM7",
+                  [&](const std::string& line) {
+                    if (line == question) sim->stop();
+                  }),
+            (Lines{"entries 0", question, looking, "boxes 1", "box Update not complete! [OK]",
+                   looking, "dialog open, update enabled", "exit 1"}));
+}
+
+// Answered Yes, the run ends at once wherever it is: the window closes
+// within half a second, with no box.
+TEST_F(VelmoraWineTest, StopQuestionWhileLookingAnsweredYesEndsAtOnce) {
+  StartSimulator({"--no-sentences"});
+  EXPECT_EQ(Drive("detect-yes", "COM7"),
+            (Lines{"entries 0", "box Do you want to stop updating? [Yes No]",
+                   "bar \"Looking for the receiver...\" fill empty", "closed within 500 ms",
+                   "dialog open, update enabled", "exit 1"}));
 }
 
 }  // namespace
