@@ -10,6 +10,8 @@
 #   - the integration suite's core cases with the real fwp.exe against the
 #     real velmora-sim (build/bin/integration_test, VELMORA_WINE_FWP),
 #   - the dialog's shared core (ui_core_test.exe),
+#   - two COM ports registered in the prefix as their drivers would
+#     (register_com_port.exe), and velmora-ports.exe's list of them,
 #   - under a private X server: the Win32 face's tests (ui_win32_test.exe)
 #     and velmora.exe end to end against velmora-sim (velmora_driver.exe
 #     works it; build/bin/velmora_wine_e2e_test).
@@ -20,7 +22,7 @@ root=$PWD
 start=$SECONDS
 
 VELMORA_WIN_TARGETS="fwp velmora velmora-ports engine_test serial_test ui_core_test ui_win32_test
-  velmora_driver" scripts/build-windows.sh build-win
+  velmora_driver register_com_port" scripts/build-windows.sh build-win
 cmake --build build -j "$(nproc)" --target integration_test fwp velmora-sim velmora_wine_e2e_test
 echo "test-windows: built in $((SECONDS - start)) s"
 
@@ -108,6 +110,21 @@ VELMORA_WINE_FWP="$root/build-win/bin/fwp.exe" build/bin/integration_test --gtes
   --gtest_filter="$core" || failed+=(integration_test)
 
 "$wine" build-win/bin/ui_core_test.exe --gtest_brief=1 || failed+=(ui_core_test.exe)
+
+# The real port list: two ports registered through the device setup calls,
+# as their drivers' installation would. velmora-ports.exe names each by the
+# port dialog's rule: COM5 for the first; the second's brackets hold no COM
+# name, so the dialog leaves it out ("-"). The dialog's end-to-end test below
+# picks COM5 from the list; the simulator is COM5 there.
+ports_test() {
+  local out="$WINEPREFIX/velmora-ports-out"
+  "$wine" build-win/bin/register_com_port.exe "USB Serial Port (COM5)" "Modem (V.92) (COM8)" \
+    >/dev/null || return 1
+  "$wine" build-win/bin/velmora-ports.exe >"$out" || { echo "velmora-ports.exe: exit status $?"; return 1; }
+  printf 'COM5\tUSB Serial Port (COM5)\t-\tUSB Serial Port\r\n-\tModem (V.92) (COM8)\t-\tModem\r\n' |
+    cmp - <(cut -f1,3- "$out") || { echo "velmora-ports.exe: other ports"; cat "$out"; return 1; }
+}
+ports_test || failed+=(velmora-ports.exe)
 
 # The dialog, last, under one X server of its own (Xvfb picks a free display
 # and names it when it is ready), in a Wine virtual desktop of its own. The

@@ -18,6 +18,7 @@
 //   timeout WHAT                a wait that ran out (velmora.exe is then ended)
 //
 //   velmora_driver.exe CASE VELMORA_EXE OUTPUT SHOTS [TEMPLATE...]
+//   velmora_driver.exe CASE SCRIPT.cmd OUTPUT SHOTS
 // CASE: complete (Update, answer OK), failed (Update twice, each not
 // complete, then close the dialog), stop-no and stop-yes (Update, once the
 // bar shows a percentage close the progress window and answer the question;
@@ -27,7 +28,9 @@
 // then answer the outcome; Yes at once, then close the dialog). OUTPUT
 // takes velmora.exe's standard output and error; SHOTS is a folder for BMP
 // captures of each window, or "-". The rest of the command line is
-// velmora.exe's.
+// velmora.exe's. With a .cmd file in place of velmora.exe, the driver runs
+// it with cmd.exe /c, works the windows of whatever program it starts, and
+// reports cmd.exe's exit status; OUTPUT then takes cmd.exe's output.
 #include <windows.h>
 
 #include <algorithm>
@@ -43,6 +46,7 @@ constexpr DWORD kWaitMs = 60000;
 
 HANDLE g_process = nullptr;
 DWORD g_pid = 0;
+bool g_viaScript = false;
 std::string g_shots;
 
 void Report(const std::string& line) {
@@ -83,7 +87,9 @@ struct Windows {
 BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM data) {
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
-  if (pid != g_pid || !IsWindowVisible(hwnd) || ClassOf(hwnd) != "#32770") return TRUE;
+  // Started through cmd.exe, velmora.exe is any process but the driver.
+  const bool theirs = g_viaScript ? pid != GetCurrentProcessId() : pid == g_pid;
+  if (!theirs || !IsWindowVisible(hwnd) || ClassOf(hwnd) != "#32770") return TRUE;
   auto* found = reinterpret_cast<Windows*>(data);
   if (GetDlgItem(hwnd, kPortCombo))
     found->portDialog = hwnd;
@@ -279,7 +285,9 @@ int main(int argc, char** argv) {
   }
   const std::string which = argv[1];
   g_shots = argv[4];
-  std::string command = std::string("\"") + argv[2] + "\"";
+  const std::string program = argv[2];
+  g_viaScript = program.size() > 4 && program.substr(program.size() - 4) == ".cmd";
+  std::string command = (g_viaScript ? "cmd.exe /c \"" : "\"") + program + "\"";
   for (int i = 5; i < argc; ++i) command += std::string(" ") + argv[i];
 
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -309,8 +317,12 @@ int main(int argc, char** argv) {
   const LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
   std::string entries = "entries " + std::to_string(count);
   for (LRESULT i = 0; i < count; ++i) {
+    // In UTF-16: Wine passes an entry's ANSI text to another process only
+    // up to its first character.
+    wchar_t wide[256] = L"";
+    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
     char text[256] = "";
-    SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
     entries += std::string(" ") + text;
   }
   Report(entries);
