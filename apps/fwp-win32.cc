@@ -11,10 +11,12 @@
 // ended, or after 5 s (engine/stop_events-win32.h).
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "engine/console.h"
 #include "engine/programmer.h"
 #include "engine/stop_events-win32.h"
+#include "engine/utf8-win32.h"
 
 // After the engine's headers: windows.h makes a macro of WM_USER, which
 // progress.h defines as a constant of its own.
@@ -34,9 +36,17 @@ int Finish(int result) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The command line in UTF-16 (linked with -municode), its words kept as
+// UTF-8: image paths in any letters reach the wide file calls.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> words;
+  for (int i = 0; i < argc; ++i) words.push_back(Utf8FromWide(argv[i]));
+  std::vector<char*> pointers;
+  for (std::string& word : words) pointers.push_back(word.data());
+  pointers.push_back(nullptr);
+
   InstallStopEvents();
-  const int status = Finish(ProgrammerMain(argc, argv));
+  const int status = Finish(ProgrammerMain(argc, pointers.data()));
   RunEnded();
   return status;
 }

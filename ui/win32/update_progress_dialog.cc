@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include "engine/utf8-win32.h"
 #include "resources/strings.h"
 #include "resources/velmora_rc.h"
 
@@ -94,7 +95,7 @@ void CUpdateProgressDialog::OnFinished(int32_t outcome) {
       // why, goes to the debugger's output (and, echoed as it was printed,
       // to standard output when the program has one).
       const std::string details = run.console.text();
-      OutputDebugStringA(details.c_str());
+      OutputDebugStringW(WideFromUtf8(details).c_str());
       ShowMessage(hwnd_, LoadText(IDS_NOT_COMPLETE), MB_OK);
       run.runFlag.store(0);
       PostMessageA(hwnd_, WM_CLOSE, 0, 0);
