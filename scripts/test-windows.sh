@@ -12,8 +12,8 @@
 #   - the dialog's shared core (ui_core_test.exe),
 #   - two COM ports registered in the prefix as their drivers would
 #     (register_com_port.exe), and velmora-ports.exe's list of them,
-#   - under a private X server: the Win32 face's tests (ui_win32_test.exe)
-#     and velmora.exe end to end against velmora-sim (velmora_driver.exe
+#   - under a private X server: the Win32 face's tests (ui_win32_test.exe;
+#     its resources' at 100, 125, 150 and 200 %) and velmora.exe end to end against velmora-sim (velmora_driver.exe
 #     works it; build/bin/velmora_wine_e2e_test).
 # Expects the Linux build in build (scripts/test.sh makes it first).
 set -euo pipefail
@@ -143,8 +143,21 @@ xvfb_pid=$!
 if read -r -t 20 -u "$xvfb_out" display; then
   "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d velmora /f >/dev/null 2>&1
   "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v velmora /d 1024x768 /f >/dev/null 2>&1
-  DISPLAY=:$display "$wine" build-win/bin/ui_win32_test.exe --gtest_brief=1 ||
-    failed+=(ui_win32_test.exe)
+  # The face's tests at 100 %; its dialogs and bar also at 125, 150 and
+  # 200 % (Wine's LogPixels, which each program reads as it starts). Then
+  # 100 % again for the end-to-end cases.
+  set_dpi() {
+    "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+      >/dev/null 2>&1
+  }
+  for dpi in 96 120 144 192; do
+    set_dpi $dpi
+    filter='Scale*'
+    [ $dpi = 96 ] && filter='*'
+    DISPLAY=:$display VELMORA_TEST_DPI=$dpi "$wine" build-win/bin/ui_win32_test.exe \
+      --gtest_brief=1 --gtest_filter="$filter" || failed+=("ui_win32_test.exe@$dpi")
+  done
+  set_dpi 96
   DISPLAY=:$display VELMORA_WIN_BIN="$root/build-win/bin" build/bin/velmora_wine_e2e_test \
     --gtest_brief=1 || failed+=(velmora_wine_e2e_test)
 else
