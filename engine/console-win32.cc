@@ -31,9 +31,7 @@ class Win32Console : public StdioConsole {
  public:
   // The texts are UTF-8 inside; out they go in the ANSI code page.
   void write(std::string_view text) override { StdioConsole::write(AnsiFromUtf8(text)); }
-  void writeError(std::string_view line) override {
-    StdioConsole::writeError(AnsiFromUtf8(line));
-  }
+  void writeError(std::string_view line) override { StdioConsole::writeError(AnsiFromUtf8(line)); }
 
   // One character; on a console it arrives with Enter. End of input ends the
   // wait as well.

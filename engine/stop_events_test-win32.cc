@@ -1,7 +1,5 @@
 // fwp.exe's console events: a close, logoff or shutdown waits for the run to
 // end before the system may end the process; Ctrl-C only asks.
-#include "engine/stop_events-win32.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +7,7 @@
 #include <thread>
 
 #include "engine/progress.h"
+#include "engine/stop_events-win32.h"
 
 // After the engine's headers: windows.h makes a macro of WM_USER.
 #include <windows.h>

@@ -249,7 +249,8 @@ TEST_F(FwpSimTest, ImagePathsInAnyLettersAndOfAnyLengthOpen) {
 
   const ProgramResult missing = Fwp({"-app", dir + "/Caf\u00e9.bin"});
   const std::string name = dir + (FwpIsWindows() ? "/Caf\xe9.bin" : "/Caf\u00e9.bin");
-  EXPECT_NE(missing.out.find("File \"" + name + "\" not found!\n"), std::string::npos) << missing.out;
+  EXPECT_NE(missing.out.find("File \"" + name + "\" not found!\n"), std::string::npos)
+      << missing.out;
 }
 
 // Every image length programs exactly, the awkward ones included.
