@@ -1,16 +1,16 @@
 // velmora-trace: reads a serial trace written by VELMORA_TRACE (see
 // serial/trace.h) and prints it as the programming protocol's frames, one per
-// line (see serial/trace_frames.h).
+// line (see engine/trace_frames.h).
 //
 // Exit status: 0 the whole trace was read, 1 it could not be read (a
-// directory, a record longer than serial/trace_file.h allows) or a line is no
+// directory, a record longer than engine/trace_file.h allows) or a line is no
 // trace record (what came before it is printed), 2 bad command line.
 #include <cstdio>
 #include <iostream>
 #include <string>
 
+#include "engine/trace_file.h"
 #include "serial/standard_descriptors.h"
-#include "serial/trace_file.h"
 
 int main(int argc, char** argv) {
   EnsureStandardDescriptors();

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/detect.h"
 #include "engine/programmer.h"
 #include "engine/reply_reader.h"
 #include "engine/run_observer.h"

@@ -4,6 +4,7 @@
 
 #include "engine/clock.h"
 #include "engine/progress.h"
+#include "engine/protocol.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -18,7 +19,7 @@ struct ReplyReader {
   char replyText[kReplyTextMax + 1] = {};
   int count = 0;  // bytes of the eight so far; or the free text's length
   int freeText = 0;
-  uint8_t values[8] = {};
+  uint8_t values[kReplyValueBytes] = {};
   uint32_t requestStart = 0;
   uint32_t requestEnd = 0;
 };
@@ -38,7 +39,10 @@ ReplyReader g_reply;
 SentenceReader g_sentence;
 WaitTimer g_timer;
 
-constexpr const char* kTokens[] = {"RX", "OK", "BR", "PC", "PF", "FT"};
+// In this order: the first two complete at once, the next three with their
+// values, and the last starts free text.
+constexpr const char* kTokens[] = {kSyncedReply,   kOkReply,     kRequestReply,
+                                   kCompleteReply, kFailedReply, kFreeTextReply};
 
 uint32_t BigEndian(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
@@ -67,7 +71,7 @@ int PollReplyByte(bool* got) {
   if (r.mode == 1) {
     r.windowLength = 0;
     r.values[r.count++] = b;
-    if (r.count < 8) return 0;
+    if (r.count < static_cast<int>(kReplyValueBytes)) return 0;
     r.requestStart = BigEndian(r.values);
     r.requestEnd = BigEndian(r.values + 4);
     r.mode = 0;
@@ -127,7 +131,7 @@ int PollSentenceByte(bool* got) {
     CloseSentence();
     return completed;
   }
-  if (b == '$') {
+  if (b == kSentenceStart) {
     const int completed = g_sentence.open;
     CloseSentence();
     g_sentence.open = 1;
@@ -197,14 +201,16 @@ int TimerExpired() {
 
 namespace {
 
+// The first clock reading at which the armed timer's time is up.
+int32_t TimeUpMs() {
+  return static_cast<int32_t>(static_cast<uint32_t>(g_timer.start) + g_timer.limit + 1u);
+}
+
 // Tells the clock in force, for as long as it lives, when the armed timer's
 // time is up (clock.h).
 class ClockKnowsTheWait {
  public:
-  ClockKnowsTheWait() {
-    EngineClock().waiting(
-        true, static_cast<int32_t>(static_cast<uint32_t>(g_timer.start) + g_timer.limit + 1u));
-  }
+  ClockKnowsTheWait() { EngineClock().waiting(true, TimeUpMs()); }
   ~ClockKnowsTheWait() { EngineClock().waiting(false, 0); }
   ClockKnowsTheWait(const ClockKnowsTheWait&) = delete;
   ClockKnowsTheWait& operator=(const ClockKnowsTheWait&) = delete;
@@ -216,6 +222,19 @@ bool HeldUpPastTheTimeout() {
   const auto elapsed = static_cast<int32_t>(static_cast<uint32_t>(EngineClock().nowMs()) -
                                             static_cast<uint32_t>(g_timer.start));
   return elapsed > static_cast<int32_t>(g_timer.limit) + kHeldUpMs;
+}
+
+// Waits while the front end holds the run (its stop question is up). The
+// time held does not count against the armed timer: a wait goes on after
+// the answer with the time it had left, so a reply that came meanwhile is
+// still taken.
+void HoldTimer() {
+  if (!g_hProgressWnd) return;
+  const auto before = static_cast<uint32_t>(EngineClock().nowMs());
+  if (!WaitWhileRunHeld()) return;
+  const uint32_t held = static_cast<uint32_t>(EngineClock().nowMs()) - before;
+  g_timer.start = static_cast<int32_t>(static_cast<uint32_t>(g_timer.start) + held);
+  EngineClock().waiting(true, TimeUpMs());
 }
 
 // Polls `poll` until it completes something (1), or `ms` have passed or the
@@ -230,6 +249,7 @@ int WaitFor(int ms, int (*poll)(bool*)) {
   for (;;) {
     bool got = false;
     if (poll(&got)) return 1;
+    HoldTimer();
     if (RunCutShort()) return 0;
     if (!TimerExpired()) continue;
     got = got || HeldUpPastTheTimeout();
@@ -256,7 +276,10 @@ int WaitForSentence(int ms) {
 void Delay(int ms) {
   StartTimer(ms);
   const ClockKnowsTheWait hint;
-  while (!TimerExpired() && !RunAborted()) EngineClock().idle();
+  while (!TimerExpired() && !RunAborted()) {
+    EngineClock().idle();
+    HoldTimer();
+  }
 }
 
 const char* SentenceTextForTesting() {

@@ -58,6 +58,9 @@ int TimerExpired();
 // port's line has gone away.
 bool RunCutShort();
 
+// The waits below also hold while the front end holds the run
+// (progress.h); the time held does not count against `ms`.
+//
 // 1 if a reply completes before `ms` milliseconds have passed, else 0; 0 at
 // once when the run is cut short. When the time is up, what is already
 // readable is taken first, so a reply that arrived while this thread was held

@@ -139,6 +139,47 @@ TEST_F(ReplyReaderTest, WaitsLastTheirTimeOutToTheMillisecond) {
   EXPECT_EQ(now() - start, 50);
 }
 
+// A front end that holds the run once, at the wait's tenth turn, while 5 s
+// pass (its stop question is up): the wait goes on afterwards with the time
+// it had left, so what came meanwhile (at 50 ms) is still taken.
+class HoldingWindow : public RecordingWindow {
+ public:
+  explicit HoldingWindow(VirtualClock& clock) : clock_(clock) {}
+  bool WaitWhileHeld() noexcept override {
+    if (++turns_ != 10) return false;
+    clock_.advance(5000);
+    return true;
+  }
+
+ private:
+  VirtualClock& clock_;
+  int turns_ = 0;
+};
+
+TEST_F(ReplyReaderTest, TimeHeldDoesNotCountAgainstAWait) {
+  const struct {
+    const char* name;
+    int (*wait)();
+    int result;
+    int32_t took;
+  } cases[] = {
+      {"reply", [] { return WaitForReply(100); }, 1, 5010},
+      {"sentence", [] { return WaitForSentence(100); }, 1, 5010},
+      {"delay", [] { return Delay(100), 0; }, 0, 5101},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HoldingWindow holding(line.clock);
+    g_hProgressWnd = &holding;
+    peer.send("$GP\nRX", now() + 50);
+    const int32_t start = now();
+    EXPECT_EQ(c.wait(), c.result);
+    EXPECT_EQ(now() - start, c.took);
+    g_hProgressWnd = nullptr;
+    ResetSentenceReader();
+  }
+}
+
 TEST_F(ReplyReaderTest, TimerSurvivesAClockThatWraps) {
   line.clock.advance(INT32_MAX - 5);
   const int32_t start = now();

@@ -2,11 +2,13 @@
 // machine, with a stand-in engine on the real worker thread.
 #include "ui/qt/update_progress_dialog.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 #include <atomic>
 #include <thread>
 
 #include "engine/console.h"
+#include "engine/reply_reader.h"
 #include "ui/qt/percent_progress_ctrl.h"
 #include "ui/qt/test_support.h"
 
@@ -167,6 +169,43 @@ class UpdateProgressDialogTest : public QObject {
     QCOMPARE(answerer->seen[0].text, QString("Do you want to stop updating?"));
     QCOMPARE(answerer->seen[0].buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(answerer->seen[1].text, QString("Update complete!"));
+  }
+
+  // The question while the receiver is looked for (an engine wait that
+  // ends, and fails, while the question is up): the run is held there, and
+  // the outcome comes only after the answer No.
+  void noDuringDetectionHoldsTheOutcome() {
+    dialog->engine = [](int, char**) {
+      Delay(300);
+      return 0;
+    };
+    bool heldPastTheWait = false;
+    answerer->Queue(QMessageBox::No, [&] {
+      QTest::qWait(600);
+      heldPastTheWait = RunChannel::process().workerRunning();
+    });
+    answerer->Queue(QMessageBox::Ok);
+    QTimer::singleShot(30, [this] { dialog->close(); });
+    QCOMPARE(dialog->exec(), int(QDialog::Rejected));
+    QVERIFY(heldPastTheWait);
+    QCOMPARE(answerer->seen.size(), size_t(2));
+    QCOMPARE(answerer->seen[0].text, QString("Do you want to stop updating?"));
+    QCOMPARE(answerer->seen[1].text, QString("Update not complete!"));
+  }
+
+  // Yes ends the run wherever it is: the engine's wait ends at once, and the
+  // window closes within half a second, with no box.
+  void yesDuringDetectionEndsWithinHalfASecond() {
+    dialog->engine = [](int, char**) {
+      Delay(5000);
+      return 0;
+    };
+    QElapsedTimer sinceYes;
+    answerer->Queue(QMessageBox::Yes, [&] { sinceYes.start(); });
+    QTimer::singleShot(30, [this] { dialog->close(); });
+    QCOMPARE(dialog->exec(), int(QDialog::Rejected));
+    QVERIFY2(sinceYes.elapsed() < 500, qPrintable(QString::number(sinceYes.elapsed())));
+    QCOMPARE(answerer->seen.size(), size_t(1));
   }
 
   void yesStopsWithoutAMessage() {

@@ -1,4 +1,4 @@
-#include "serial/trace_file.h"
+#include "engine/trace_file.h"
 
 #include <sys/stat.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "serial/trace_frames.h"
+#include "engine/trace_frames.h"
 
 bool PrintTraceFrames(const std::string& path, std::ostream& out, std::string* why) {
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),

@@ -1,4 +1,4 @@
-// Reading a trace file (trace.h) as the protocol's frames (trace_frames.h):
+// Reading a trace file (serial/trace.h) as the protocol's frames (trace_frames.h):
 // what velmora-trace does with its one argument.
 //
 // The file is read record by record, one line each. A trace's records are
@@ -9,8 +9,8 @@
 // proportion to the file's length, however long its records.
 //
 // Threads: any; nothing is kept between calls.
-#ifndef VELMORA_SERIAL_TRACE_FILE_H_
-#define VELMORA_SERIAL_TRACE_FILE_H_
+#ifndef VELMORA_ENGINE_TRACE_FILE_H_
+#define VELMORA_ENGINE_TRACE_FILE_H_
 
 #include <cstddef>
 #include <ostream>
@@ -26,4 +26,4 @@ inline constexpr size_t kMaxTraceRecordBytes = 1024 * 1024;
 // bytes", N counting lines from 1.
 bool PrintTraceFrames(const std::string& path, std::ostream& out, std::string* why);
 
-#endif  // VELMORA_SERIAL_TRACE_FILE_H_
+#endif  // VELMORA_ENGINE_TRACE_FILE_H_
