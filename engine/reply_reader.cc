@@ -41,7 +41,7 @@ WaitTimer g_timer;
 
 // In this order: the first two complete at once, the next three with their
 // values, and the last starts free text.
-constexpr const char* kTokens[] = {kSyncedReply,   kOkReply,     kRequestReply,
+constexpr const char* kTokens[] = {kSyncedReply,  kOkReply,     kRequestReply,
                                    kCompleteReply, kFailedReply, kFreeTextReply};
 
 uint32_t BigEndian(const uint8_t* p) {
