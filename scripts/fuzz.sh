@@ -8,9 +8,9 @@
 #     afterwards; the committed seeds in fuzz/corpus/<target>/ are only read.
 #
 #   scripts/fuzz.sh --long [RUNS] [TARGET...]
-#     the long mode: each target for RUNS inputs (default ten million: about
-#     four minutes for each reader, twenty for the others; fuzz/README.md has
-#     the rates), without a time limit. Its corpus is kept in build-fuzz/corpus/<target>/, so that a
+#     the long mode: each target for RUNS inputs (default ten million: a few
+#     minutes for each reader, half an hour for the others; fuzz/README.md
+#     has the rates), without a time limit. Its corpus is kept in build-fuzz/corpus/<target>/, so that a
 #     long run goes on from where the last one ended; the committed seeds are
 #     read as well.
 #
