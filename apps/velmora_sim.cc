@@ -56,8 +56,9 @@ constexpr const char* kUsage =
     "  --sentence-period MS     one sentence every MS milliseconds (default 200)\n"
     "  --request-size N         image bytes per block request (default 4096)\n"
     "  --seed N                 seed for the noise of mismatched rates (default 1)\n"
-    "  After a session in which programming was ended (EX), the receiver restarts\n"
-    "  into its normal firmware for the next one; the flash is kept.\n"
+    "  When programming ends (EX), the receiver restarts into its normal firmware\n"
+    "  500 ms later, whether or not the programmer still holds the port, and at\n"
+    "  once when the next programmer opens it; the flash is kept.\n"
     "\n"
     "Faults (counts start at 1):\n"
     "  --boot-protected         silent after a header for address 0\n"
@@ -113,6 +114,10 @@ constexpr const char* kUsage =
     "                           first line is a '#' header.\n"
     "\n"
     "  --help                   this text\n";
+
+// How long the receiver takes to restart into its firmware once its loader
+// has ended.
+constexpr int kRestartAfterExMs = 500;
 
 struct Options {
   int com = 200;
@@ -498,8 +503,11 @@ class Simulator {
         event(std::string("stopped by ") + strsignal(g_stopSignal));
         return 0;
       }
+      const bool wasDone = model_.mode() == ReceiverModel::Mode::kDone;
       const PtyLine::Event e = line_.serve(model_);
       const int64_t now = line_.nowMs();
+      if (wasDone && model_.mode() == ReceiverModel::Mode::kFirmware)
+        event("programming ended: receiver restarted into its firmware");
       if (e == PtyLine::Event::kOpened) {
         ++session;
         if (model_.mode() == ReceiverModel::Mode::kDone) {
@@ -583,6 +591,7 @@ int main(int argc, char** argv) {
   Options options;
   options.receiver.lineTiming = true;
   options.receiver.keepTranscript = false;  // the log is written as it goes
+  options.receiver.restartAfterExMs = kRestartAfterExMs;
   std::string error;
   switch (ArgParser(argc, argv).parse(&options, &error)) {
     case Parsed::kHelp:
