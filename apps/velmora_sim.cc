@@ -58,7 +58,8 @@ constexpr const char* kUsage =
     "  --seed N                 seed for the noise of mismatched rates (default 1)\n"
     "  When programming ends (EX), the receiver restarts into its normal firmware\n"
     "  500 ms later, whether or not the programmer still holds the port, and at\n"
-    "  once when the next programmer opens it; the flash is kept.\n"
+    "  once when the next programmer opens it; the flash is kept. A frame that\n"
+    "  stops in the middle for 1 s is given up.\n"
     "\n"
     "Faults (counts start at 1):\n"
     "  --boot-protected         silent after a header for address 0\n"
@@ -116,8 +117,9 @@ constexpr const char* kUsage =
     "  --help                   this text\n";
 
 // How long the receiver takes to restart into its firmware once its loader
-// has ended.
+// has ended, and how long its loader waits for the rest of a frame.
 constexpr int kRestartAfterExMs = 500;
+constexpr int kFrameTimeoutMs = 1000;
 
 struct Options {
   int com = 200;
@@ -592,6 +594,7 @@ int main(int argc, char** argv) {
   options.receiver.lineTiming = true;
   options.receiver.keepTranscript = false;  // the log is written as it goes
   options.receiver.restartAfterExMs = kRestartAfterExMs;
+  options.receiver.frameTimeoutMs = kFrameTimeoutMs;
   std::string error;
   switch (ArgParser(argc, argv).parse(&options, &error)) {
     case Parsed::kHelp:

@@ -448,6 +448,13 @@ void ReceiverModel::emitSentence(int64_t atNs) {
 // Loader: frames by content.
 
 void ReceiverModel::loaderByte(int64_t atNs, uint8_t byte) {
+  // A frame the programmer stopped sending in the middle of (its port went
+  // away) is given up after the frame time-out, as a loader does, so that
+  // the next programmer's sync string is read as one.
+  if (config_.frameTimeoutMs > 0 && parse_ != Parse::kIdle &&
+      atNs - lastLoaderByteNs_ > int64_t{config_.frameTimeoutMs} * kNsPerMs)
+    parse_ = Parse::kIdle;
+  lastLoaderByteNs_ = atNs;
   switch (parse_) {
     case Parse::kIdle:
       idleByte(atNs, byte);

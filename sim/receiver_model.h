@@ -154,6 +154,8 @@ struct ReceiverConfig {
   int restartAfterExMs = 0;      // the receiver restarts into its firmware this long after
                                  // "EX", as a real one does when its loader ends; 0: it stays
                                  // done until reboot()
+  int frameTimeoutMs = 0;        // the loader gives up a frame that stops for this long in the
+                                 // middle (0: it waits for the rest for ever)
   uint32_t seed = 1;             // for the noise that rate mismatches make
   Faults faults;
 };
@@ -317,10 +319,11 @@ class ReceiverModel : public LinePeer {
   int abortCount_ = 0;
   int requestCount_ = 0;
   int headerCount_ = 0;
-  int sentenceCount_ = 0;  // sentences the firmware has emitted (or replaced)
-  int syncSeen_ = 0;       // sync strings received, answered or not
-  int passCount_ = 0;      // "PC" sent
-  int64_t exAtNs_ = 0;     // when "EX" was taken
+  int sentenceCount_ = 0;         // sentences the firmware has emitted (or replaced)
+  int syncSeen_ = 0;              // sync strings received, answered or not
+  int passCount_ = 0;             // "PC" sent
+  int64_t exAtNs_ = 0;            // when "EX" was taken
+  int64_t lastLoaderByteNs_ = 0;  // when the loader last took a byte
   std::vector<uint32_t> baudSwitches_;
   bool lineGone_ = false;
   bool silent_ = false;

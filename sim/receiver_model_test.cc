@@ -377,6 +377,29 @@ TEST(Loader, RestartsIntoTheFirmwareAfterExWithoutAReboot) {
   EXPECT_EQ(rx.baudSwitches(), std::vector<uint32_t>{115200});
 }
 
+// A block cut off in the middle (the programmer's adapter pulled out) holds
+// the loader until its frame time-out; after it the next sync is answered.
+// Without the time-out the sync's bytes are taken as the block's data.
+TEST(Loader, FrameCutOffIsGivenUpAfterTheFrameTimeout) {
+  for (const int timeoutMs : {0, 1000}) {
+    ReceiverConfig c = Loader();
+    c.frameTimeoutMs = timeoutMs;
+    ReceiverModel rx(c);
+    Programmer p(rx, 115200);
+    ASSERT_TRUE(p.sync());
+    const Bytes image = Pattern(600, 4);
+    p.header(0x8000, static_cast<uint32_t>(image.size()), Crc(image));
+    ASSERT_EQ(p.replies().size(), 1u);
+    Bytes half{'.', 'B', 'T', 0x00, 0x00, 0x80, 0x00, 0x00};
+    half.insert(half.end(), image.begin(), image.begin() + 100);
+    p.write(half);
+    p.now = 999;
+    EXPECT_FALSE(p.sync()) << timeoutMs;
+    p.now = 3000;
+    EXPECT_EQ(p.sync(), timeoutMs > 0) << timeoutMs;
+  }
+}
+
 TEST(LineTiming, BytesTakeTenBitTimes) {
   ReceiverConfig c = Loader(9600);
   c.lineTiming = true;
