@@ -43,6 +43,11 @@ fail() {
   problems="$problems; $*"
 }
 
+# A run's whole output on the console, for the log: "@vm out NAME: LINE".
+show() {
+  tr '\b' '\n' <"/tmp/$1.out" | grep -v '^ *$' | sed "s/^/@vm out $1: /"
+}
+
 # The last line of a run's output, for a failure's report.
 last_line() {
   tr '\r\b' '\n\n' <"$1" | grep -v '^ *$' | tail -n 1
@@ -55,9 +60,13 @@ sim_of() {
   esac
 }
 
-# The adapter's latency timer as its driver reports it (1 in low-latency mode).
+# The adapter's latency timer as its driver reports it (1 in low-latency
+# mode). Read by the shell itself: a process started 20 times a second is
+# load the emulated machine feels.
 latency() {
-  cat "/sys/bus/usb-serial/devices/$1/latency_timer" 2>/dev/null || echo none
+  value=none
+  { read -r value <"/sys/bus/usb-serial/devices/$1/latency_timer"; } 2>/dev/null
+  echo "$value"
 }
 
 # Up to SECONDS for FILE to hold TEXT.
@@ -93,9 +102,10 @@ fwp_wait() {
   seen_latency=
   if [ -n "${1:-}" ]; then
     while kill -0 "$pid" 2>/dev/null; do
-      value=$(latency "$1")
+      value=none
+      { read -r value <"/sys/bus/usb-serial/devices/$1/latency_timer"; } 2>/dev/null
       case " $seen_latency " in *" $value "*) ;; *) seen_latency="$seen_latency $value" ;; esac
-      sleep 0.02
+      sleep 0.1
     done
   fi
   wait "$pid"
@@ -120,6 +130,7 @@ run_complete() {
   fwp_wait "${watch:-}"
   if [ "$status" != 2 ]; then
     fail "$what: status $status: $(last_line "/tmp/$what.out")"
+    show "$what"
     return 1
   fi
   grep -q "mode $rate bps" "/tmp/$what.out" || fail "$what: not at $rate bps"
@@ -194,12 +205,19 @@ case_uart() {
   detail="ttyS1 at 115200"
 }
 
-# Pulls usb1 out once fwp's output holds TEXT; fwp must end within 2 s with
-# "Device no response!" and status 0. Then puts it back.
+# Pulls usb1 out once fwp has the port (the adapter's latency timer reads 1)
+# and its output holds TEXT; fwp must end within 2 s with "Device no
+# response!" and status 0. Then puts it back.
 unplug_during() {
   what=$1 text=$2
   shift 2
   fwp_start "/tmp/$what.out" "$@"
+  i=0
+  until [ "$(latency ttyUSB1)" = 1 ]; do
+    i=$((i + 1))
+    [ $i -lt 400 ] || break
+    sleep 0.05
+  done
   wait_text "/tmp/$what.out" "$text" 20 || fail "$what: never saw \"$text\""
   t0=$(ms)
   echo "@vm ask unplug usb1"
@@ -211,6 +229,7 @@ unplug_during() {
   grep -q "Device no response!" "/tmp/$what.out" ||
     fail "$what: no \"Device no response!\": $(last_line "/tmp/$what.out")"
   [ $((t1 - t0)) -le 2000 ] || fail "$what: fwp ended $((t1 - t0)) ms after the unplug"
+  case $problems in *"$what:"*) show "$what" ;; esac
   times="$times $((t1 - t0))"
   ask replug usb1
   i=0
@@ -219,14 +238,16 @@ unplug_during() {
     [ $i -lt 200 ] || { fail "$what: ttyUSB1 did not come back"; return; }
     sleep 0.05
   done
+  # A new device: raw again, as init left the first (see init).
+  stty -F /dev/ttyUSB1 raw -echo 2>/dev/null
 }
 
 case_unplug() {
   watch=
   times=
-  # Detection: the sync strings are still going out (the firmware is found
-  # only after 700 ms of them).
-  unplug_during unplug-detect "Flash Programmer" -uart COM34 -baud 115200 -app app-1.bin
+  # Detection: the sync strings are going out (the firmware is found only
+  # after 700 ms of them).
+  unplug_during unplug-detect "Flash Programmer" -uart COM34 -baud 115200 -app "$images/app-1.bin"
   run_complete unplug-after-detect COM34 115200 app app-1.bin
   # The App image: its second block request has been answered.
   unplug_during unplug-app "00012000" -uart COM34 -baud 230400 -app "$images/app-big.bin"
@@ -236,7 +257,7 @@ case_unplug() {
 
 # The port's settings as stty and the serial driver's flags show them.
 settings() {
-  stty -a -F "/dev/$1"
+  stty -a -F "/dev/$1" 2>/dev/null
   cat "/sys/class/tty/$1/flags" 2>/dev/null
   latency "$1"
 }
@@ -246,16 +267,18 @@ case_busy() {
   # The holder: a run long enough (2 KiB at 9600) for the second to find it.
   fwp_start /tmp/busy-holder.out -uart COM1 -baud 9600 -usr "$images/usr-1.bin"
   holder=$pid
-  wait_text /tmp/busy-holder.out "DSU mode" 20 || fail "busy: the holder found no receiver"
+  wait_text /tmp/busy-holder.out " mode 9600 bps" 20 || fail "busy: the holder found no receiver"
   fwp -uart COM1 -baud 9600 -app "$images/app-1.bin" >/tmp/busy-second.out 2>&1 </dev/null
   second=$?
   [ "$second" = 0 ] || fail "busy: the second fwp's status was $second"
+  [ "$second" = 2 ] && echo "@vm wrote C app app-1.bin"
   grep -q "Can not open COM1 port!" /tmp/busy-second.out ||
     fail "busy: the second fwp said: $(last_line /tmp/busy-second.out)"
   grep -q "held by $holder (fwp)" /tmp/busy-second.out ||
     fail "busy: holder $holder not named: $(tr '\n' ';' </tmp/busy-second.out)"
   fwp_wait
   if [ "$status" = 2 ]; then echo "@vm wrote C usr usr-1.bin"; else fail "busy: holder status $status"; fi
+  case $problems in *busy:*) show busy-holder; show busy-second ;; esac
   [ "$(settings ttyS0)" = "$before" ] || fail "busy: ttyS0's settings changed by a completed run"
 
   # Stopped: SIGINT during the transfer.
@@ -266,12 +289,14 @@ case_busy() {
   [ "$status" = 0 ] || fail "busy: stopped run's status $status"
   grep -q "stopped by SIGINT" /tmp/busy-stop.out || fail "busy: $(last_line /tmp/busy-stop.out)"
   [ "$(settings ttyS0)" = "$before" ] || fail "busy: ttyS0's settings changed by a stopped run"
+  case $problems in *"stopped run"*) show busy-stop ;; esac
 
   # Failed: the receiver answers PF for ODO_DATA.
   fwp -uart COM1 -baud 115200 -odo "$images/odo-1.bin" >/tmp/busy-failed.out 2>&1 </dev/null
   status=$?
   [ "$status" = 3 ] || fail "busy: failed run's status $status: $(last_line /tmp/busy-failed.out)"
   [ "$(settings ttyS0)" = "$before" ] || fail "busy: ttyS0's settings changed by a failed run"
+  case $problems in *"failed run"*) show busy-failed ;; esac
 
   # Killed: a second SIGINT ends fwp at once, through the signal handler.
   before_usb=$(settings ttyUSB0)
@@ -283,6 +308,7 @@ case_busy() {
   fwp_wait
   [ "$(settings ttyUSB0)" = "$before_usb" ] ||
     fail "busy: ttyUSB0's settings changed by a killed run (latency timer $(latency ttyUSB0))"
+  case $problems in *"killed run"*) show busy-killed ;; esac
   detail="holder named; ttyS0 unchanged after completed, stopped, failed runs; ttyUSB0 after a killed one"
 }
 

@@ -5,8 +5,9 @@
 
 The guest prints "@vm wrote SIM SLOT FILE" for every image a run reported
 written, in the order the runs ended. The flash a simulator should hold is
-2 MiB of erased bytes (0xFF) with each slot's last image at the slot's
-address; every byte of it is compared. Prints one line per simulator,
+2 MiB of erased bytes (0xFF) with each image written over it at its slot's
+address, in that order (a shorter image leaves the end of a longer one
+before it); every byte of it is compared. Prints one line per simulator,
 "vm: flash-SIM ok|FAIL ...", and exits 1 when one differs.
 """
 import os
@@ -25,17 +26,17 @@ FLASH_SIZE = 2 * 1024 * 1024
 def main():
     log, image_dir = sys.argv[1], sys.argv[2]
     dumps = dict(arg.split("=", 1) for arg in sys.argv[3:])
-    written = {sim: {} for sim in dumps}
+    written = {sim: [] for sim in dumps}
     with open(log, encoding="utf-8", errors="replace") as f:
         for line in f:
             words = line.split()
             # "TIME @vm wrote SIM SLOT FILE"
             if len(words) == 6 and words[1:3] == ["@vm", "wrote"] and words[3] in written:
-                written[words[3]][words[4]] = os.path.basename(words[5])
+                written[words[3]].append((words[4], os.path.basename(words[5])))
     failed = False
     for sim, dump in sorted(dumps.items()):
         expected = bytearray(b"\xff" * FLASH_SIZE)
-        for slot, name in written[sim].items():
+        for slot, name in written[sim]:
             with open(os.path.join(image_dir, name), "rb") as f:
                 image = f.read()
             address = ADDRESSES[slot]
@@ -47,7 +48,7 @@ def main():
             print("vm: flash-%s FAIL %s" % (sim, error))
             failed = True
             continue
-        slots = " ".join("%s=%s" % item for item in sorted(written[sim].items()))
+        slots = " ".join("%s=%s" % item for item in written[sim])
         if actual == bytes(expected):
             print("vm: flash-%s ok %d images: %s" % (sim, len(written[sim]), slots))
             continue
