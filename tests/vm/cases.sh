@@ -281,8 +281,11 @@ case_busy() {
   case $problems in *busy:*) show busy-holder; show busy-second ;; esac
   [ "$(settings ttyS0)" = "$before" ] || fail "busy: ttyS0's settings changed by a completed run"
 
-  # Stopped: SIGINT during the transfer.
-  fwp_start /tmp/busy-stop.out -uart COM1 -baud 9600 -usr "$images/usr-2.bin"
+  # Stopped: SIGINT during the transfer. At 115200: what fwp had written ahead
+  # (a request's blocks) waits in the simulator's terminal after fwp has gone,
+  # with no UART to hold it, and crosses at the line's speed before anything
+  # of the next run does.
+  fwp_start /tmp/busy-stop.out -uart COM1 -baud 115200 -usr "$images/usr-2.bin"
   wait_text /tmp/busy-stop.out "00080" 20 || fail "busy: the stopped run never started its image"
   kill -INT "$pid"
   fwp_wait
