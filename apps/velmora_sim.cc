@@ -506,8 +506,11 @@ class Simulator {
         return 0;
       }
       const bool wasDone = model_.mode() == ReceiverModel::Mode::kDone;
+      const uint32_t baudBefore = line_.baud();
       const PtyLine::Event e = line_.serve(model_);
       const int64_t now = line_.nowMs();
+      if (line_.baud() != baudBefore && log_)
+        log_->event(now, "programmer's speed " + std::to_string(line_.baud()) + " bps");
       if (wasDone && model_.mode() == ReceiverModel::Mode::kFirmware)
         event("programming ended: receiver restarted into its firmware");
       if (e == PtyLine::Event::kOpened) {

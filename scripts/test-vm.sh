@@ -103,12 +103,22 @@ done
 python3 tests/vm/images.py "$work/root/vm/images"
 (cd "$work/root" && find . | busybox cpio -o -H newc -R 0:0 2>/dev/null | gzip -1 >"$work/initrd.gz")
 
-# The accelerator.
+# The accelerator. /dev/kvm alone is not enough: in a virtual machine without
+# nested virtualisation it can be there and writable while a guest started
+# with it hangs. Under TCG the guest's clock counts instructions while it
+# runs (-icount, 8 ns each) and follows the host's only while it sleeps:
+# with the host's clock throughout, a guest that the host held off the
+# processor (other work, slow emulation) found its time-outs gone when it ran
+# again. fwp's 10 ms between "EX" and closing the port then came out as no
+# time at all, and the port's old speed reached the simulator with "EX";
+# 100 ms sync windows closed before the guest had read the answer.
 accel=${VELMORA_VM_ACCEL:-}
 if [ -z "$accel" ]; then
   accel=tcg
   if [ -w /dev/kvm ] && grep -qwE 'vmx|svm' /proc/cpuinfo; then accel=kvm; fi
 fi
+clock=()
+[ "$accel" = tcg ] && clock=(-icount shift=3,sleep=on)
 
 # The simulators: A and B behind the USB adapters (firmware at 9600 and
 # 38400), C and D behind the 16550s ttyS0 and ttyS1. C answers PF for the
@@ -134,10 +144,10 @@ trap stop_sims EXIT
 # A simulator stamps the bytes it reads with the line speed of that moment, so
 # one held off the processor for longer than a programmer waits between its
 # last bytes and a speed change (fwp closes 10 ms after "EX", and the port's
-# own speed comes back) hands the receiver those bytes at the wrong speed; on
-# a machine busy with other work that happened. The simulators therefore run
-# at the lowest real-time priority (they sleep between turns of a millisecond)
-# and QEMU ahead of ordinary processes, where the user may set them so.
+# own speed comes back) hands the receiver those bytes at the wrong speed. The
+# simulators therefore run at the lowest real-time priority (they sleep
+# between turns of a millisecond), and QEMU ahead of ordinary processes, where
+# the user may set them so.
 sim_priority=()
 if chrt -r 1 true 2>/dev/null; then sim_priority=(chrt -r 1); fi
 qemu_priority=()
@@ -160,7 +170,7 @@ for s in "${sims[@]}"; do
   [ -n "${sim_pty[$s]}" ] || { echo "test-vm: simulator $s did not start" >&2; exit 1; }
 done
 
-qemu=("${qemu_priority[@]}" qemu-system-x86_64 -accel "$accel" -m 256M -smp 1 -nodefaults -no-user-config
+qemu=("${qemu_priority[@]}" qemu-system-x86_64 -accel "$accel" "${clock[@]}" -m 256M -smp 1 -nodefaults -no-user-config
   -display none -no-reboot
   -kernel "$kernel/vmlinux" -initrd "$work/initrd.gz"
   -device virtio-serial-pci -chardev stdio,id=console,signal=off -device virtconsole,chardev=console
