@@ -281,12 +281,13 @@ case_busy() {
   case $problems in *busy:*) show busy-holder; show busy-second ;; esac
   [ "$(settings ttyS0)" = "$before" ] || fail "busy: ttyS0's settings changed by a completed run"
 
-  # Stopped: SIGINT during the transfer. At 115200: what fwp had written ahead
-  # (a request's blocks) waits in the simulator's terminal after fwp has gone,
-  # with no UART to hold it, and crosses at the line's speed before anything
-  # of the next run does.
-  fwp_start /tmp/busy-stop.out -uart COM1 -baud 115200 -usr "$images/usr-2.bin"
-  wait_text /tmp/busy-stop.out "00080" 20 || fail "busy: the stopped run never started its image"
+  # Stopped: SIGINT during the App image, once its second request has come.
+  # What fwp had written ahead (at most a request's blocks) waits in the
+  # simulator's terminal after fwp has gone, with no UART to hold it, and
+  # crosses at the line's speed before anything of the next run: at 115200
+  # that is over in well under a second.
+  fwp_start /tmp/busy-stop.out -uart COM1 -baud 115200 -app "$images/app-big.bin"
+  wait_text /tmp/busy-stop.out "00011000" 20 || fail "busy: the stopped run never reached its App image"
   kill -INT "$pid"
   fwp_wait
   [ "$status" = 0 ] || fail "busy: stopped run's status $status"
@@ -295,6 +296,7 @@ case_busy() {
   case $problems in *"stopped run"*) show busy-stop ;; esac
 
   # Failed: the receiver answers PF for ODO_DATA.
+  sleep 1
   fwp -uart COM1 -baud 115200 -odo "$images/odo-1.bin" >/tmp/busy-failed.out 2>&1 </dev/null
   status=$?
   [ "$status" = 3 ] || fail "busy: failed run's status $status: $(last_line /tmp/busy-failed.out)"
