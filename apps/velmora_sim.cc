@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "serial/port_names.h"
+#include "sim/adapter_latency.h"
 #include "sim/pty_line.h"
 #include "sim/receiver_model.h"
 
@@ -45,6 +46,10 @@ constexpr const char* kUsage =
     "  --no-alias               register no alias (only the device path is printed)\n"
     "  --once                   serve one session: exit once a programmer has opened\n"
     "                           the device and closed it again\n"
+    "  --adapter-latency MS     the receiver's bytes reach the programmer as through\n"
+    "                           a USB adapter's latency timer: in packets of 62 as\n"
+    "                           soon as 62 are pending, the rest MS (1 to 255)\n"
+    "                           after the first of them arrived (default: at once)\n"
     "  --no-timing              bytes move at once (default: 10 bit times a byte,\n"
     "                           both ways, and the terminal is read only as fast\n"
     "                           as the line carries bytes, with 4096 taken ahead)\n"
@@ -123,6 +128,7 @@ constexpr int kFrameTimeoutMs = 1000;
 
 struct Options {
   int com = 200;
+  int adapterLatencyMs = 0;  // 0: no adapter between the line and the programmer
   bool alias = true;
   bool once = false;
   std::string flashOut;
@@ -183,6 +189,8 @@ class ArgParser {
         o->alias = false;
       } else if (arg == "--once") {
         o->once = true;
+      } else if (arg == "--adapter-latency") {
+        ok = number(1, 255, "milliseconds from 1 to 255", &o->adapterLatencyMs);
       } else if (arg == "--no-timing") {
         o->receiver.lineTiming = false;
       } else if (arg == "--firmware-baud") {
@@ -409,7 +417,9 @@ void Status(const std::string& text) {
 // What the program holds and must let go of at every exit.
 class Simulator {
  public:
-  explicit Simulator(const Options& options) : options_(options), model_(options.receiver) {}
+  explicit Simulator(const Options& options) : options_(options), model_(options.receiver) {
+    if (options.adapterLatencyMs > 0) adapter_.emplace(model_, options.adapterLatencyMs);
+  }
 
   int run() {
     if (!openRecords()) return finish(1);
@@ -488,6 +498,8 @@ class Simulator {
     std::string s = c.startInLoader ? "loader at " + std::to_string(c.loaderBaud) + " bps"
                                     : "firmware at " + std::to_string(c.firmwareBaud) + " bps";
     s += c.lineTiming ? ", line timing on" : ", no line timing";
+    if (options_.adapterLatencyMs > 0)
+      s += ", adapter latency " + std::to_string(options_.adapterLatencyMs) + " ms";
     return s;
   }
 
@@ -507,7 +519,8 @@ class Simulator {
       }
       const bool wasDone = model_.mode() == ReceiverModel::Mode::kDone;
       const uint32_t baudBefore = line_.baud();
-      const PtyLine::Event e = line_.serve(model_);
+      const PtyLine::Event e = line_.serve(adapter_ ? static_cast<LinePeer&>(*adapter_)
+                                                    : static_cast<LinePeer&>(model_));
       const int64_t now = line_.nowMs();
       if (line_.baud() != baudBefore && log_)
         log_->event(now, "programmer's speed " + std::to_string(line_.baud()) + " bps");
@@ -581,6 +594,7 @@ class Simulator {
 
   const Options& options_;
   ReceiverModel model_;
+  std::optional<AdapterLatency> adapter_;  // between the model and the line, when asked for
   PtyLine line_;
   // Held for the program's life: the alias is followed only while it runs.
   LivePortAlias alias_;
