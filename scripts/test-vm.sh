@@ -203,7 +203,12 @@ python3 tests/vm/check_flash.py "$work/run/console.log" "$work/root/vm/images" \
 
 passed=$(grep -c '^vm: [^ ]* ok' "$summary" || true)
 failed=$(grep -c '^vm: [^ ]* FAIL' "$summary" || true)
-[ "$failed" = 0 ] || status=1
+if [ "$failed" != 0 ] || [ "$status" != 0 ]; then
+  status=1
+  # What the failing runs printed, and the simulators' last words.
+  grep -h '@vm out' "$work/run/console.log" | tail -n 60 || true
+  for s in "${sims[@]}"; do tail -n 3 "$work/run/sim-$s.err" | sed "s/^/sim $s: /"; done
+fi
 elapsed=$((($(date +%s%N) - started) / 100000000))
 echo "test-vm: $((elapsed / 10)).$((elapsed % 10)) s in all; logs in $work/run"
 echo "vm: $passed passed, $failed failed"
