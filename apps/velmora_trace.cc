@@ -1,6 +1,6 @@
 // velmora-trace: reads a serial trace written by VELMORA_TRACE (see
 // serial/trace.h) and prints it as the programming protocol's frames, one per
-// line (see serial/trace_frames.h).
+// line (see engine/trace_frames.h).
 //
 // Exit status: 0 the whole trace was read, 1 it could not be read or a line
 // is no trace record (what came before it is printed), 2 bad command line.
@@ -9,7 +9,7 @@
 #include <iostream>
 #include <string>
 
-#include "serial/trace_frames.h"
+#include "engine/trace_frames.h"
 
 int main(int argc, char** argv) {
   if (argc != 2 || argv[1][0] == '-') {

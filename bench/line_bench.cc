@@ -62,6 +62,7 @@
 #include <vector>
 
 #include "sim/sample_bytes.h"
+#include "tests/sim_launcher.h"
 #include "tests/spawn.h"
 
 namespace {
@@ -132,84 +133,27 @@ int64_t CpuNs(pid_t pid) {
   return (utime + stime) * (1'000'000'000 / sysconf(_SC_CLK_TCK));
 }
 
-// velmora-sim, started and waited for.
+// velmora-sim, started through the tests' launcher and waited for.
 class Sim {
  public:
-  bool start(const std::vector<std::string>& args, const std::string& errPath, std::string* why) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return fail(why, "cannot make a pipe");
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    pid_ = SpawnProgram(Bin("velmora-sim"), args, out[1], err);
-    close(out[1]);
-    close(err);
-    // The first line is the device path, the second the COM name.
-    std::string text;
-    const int64_t deadline = NowUs() + 10'000'000;
-    while (std::count(text.begin(), text.end(), '\n') < 2 && NowUs() < deadline) {
-      pollfd p = {out[0], POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char buf[256];
-      const ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      text.append(buf, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    std::istringstream lines(text);
-    std::string device;
-    std::getline(lines, device);
-    std::getline(lines, com_);
-    if (device.rfind("/dev/", 0) != 0 || com_.rfind("COM", 0) != 0)
-      return fail(why, "velmora-sim did not start: " + ReadFile(errPath));
-    const char* prefix = getenv("WINEPREFIX");
-    if (!WineFwp().empty() && prefix) {
-      std::string name = com_;
-      std::transform(name.begin(), name.end(), name.begin(), ::tolower);
-      const std::string link = std::string(prefix) + "/dosdevices/" + name;
-      unlink(link.c_str());
-      if (symlink(device.c_str(), link.c_str()) != 0) return fail(why, "cannot link " + link);
-    }
-    return true;
+  bool start(const std::vector<std::string>& args, std::string* why) {
+    return launcher_.serve(args, why);
   }
 
-  const std::string& com() const { return com_; }
+  const std::string& com() const { return launcher_.comName(); }
+  std::string stderrText() const { return launcher_.stderrText(); }
 
   // Waits for the simulator to end by itself (it runs --once), stopping it
-  // after `timeoutMs`; its exit status.
+  // after `timeoutMs`; its exit status, -1 when it had to be stopped.
   int wait(int timeoutMs) {
-    if (pid_ <= 0) return -1;
-    const int64_t deadline = NowUs() + int64_t{timeoutMs} * 1000;
-    int raw = 0;
-    bool stopped = false;
-    while (waitpid(pid_, &raw, WNOHANG) == 0) {
-      if (!stopped && NowUs() > deadline) {
-        kill(pid_, SIGTERM);
-        stopped = true;
-      } else if (NowUs() > deadline + 10'000'000) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &raw, 0);
-        break;
-      }
-      usleep(2000);
-    }
-    pid_ = -1;
-    return stopped ? -1 : ExitStatusOf(raw);
-  }
-
-  ~Sim() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      wait(0);
-    }
+    const int status = launcher_.waitExit(timeoutMs);
+    if (status >= 0) return status;
+    launcher_.stop(10'000);
+    return -1;
   }
 
  private:
-  static bool fail(std::string* why, const std::string& text) {
-    *why = text;
-    return false;
-  }
-
-  pid_t pid_ = -1;
-  std::string com_;
+  SimLauncher launcher_;
 };
 
 struct FwpRun {
@@ -434,7 +378,7 @@ struct Bench {
       simArgs.push_back("--adapter-latency");
       simArgs.push_back(std::to_string(adapterLatencyMs));
     }
-    if (!sim.start(simArgs, path("sim-" + tag + ".err"), why)) return false;
+    if (!sim.start(simArgs, why)) return false;
     const int timeoutMs = static_cast<int>(60'000 + size * 30'000 / baud);
     if (traced) setenv("VELMORA_TRACE", trace.c_str(), 1);
     const FwpRun run = RunFwp({"-uart", sim.com(), "-baud", std::to_string(baud), "-app", app},
@@ -450,7 +394,7 @@ struct Bench {
     }
     if (simStatus != 0) {
       *why = label + "velmora-sim exited " + std::to_string(simStatus) + ": " +
-             ReadFile(path("sim-" + tag + ".err"));
+             sim.stderrText();
       return false;
     }
     std::string expected(kFlashSize, '\xFF');
@@ -521,7 +465,7 @@ struct Bench {
       return false;
     }
     Sim sim;
-    if (!sim.start({"--no-sentences", "--once"}, path("sim-wait.err"), why)) return false;
+    if (!sim.start({"--no-sentences", "--once"}, why)) return false;
     *result =
         RunFwp({"-uart", sim.com(), "-baud", "230400", "-app", app}, path("fwp-wait.err"), 60'000);
     sim.wait(10'000);
@@ -695,7 +639,7 @@ bool RunMany(const std::string& dir, int ports, const std::string& image, ManyRe
     if (!sims[i].start({"--com", std::to_string(201 + i), "--loader", std::to_string(kBaud),
                         "--request-size", std::to_string(kRequestSize), "--once", "--io-log",
                         tag + ".io", "--flash-out", tag + ".flash"},
-                       tag + ".err", why))
+                       why))
       return false;
   }
   const std::string app = dir + "/many.bin";

@@ -1,12 +1,12 @@
 #include "engine/detect.h"
 
-#include <cstdio>
-
 #include "engine/console.h"
-#include "engine/programmer.h"
+#include "engine/protocol.h"
 #include "engine/run_observer.h"
 #include "engine/reply_reader.h"
 #include "serial/serial_port.h"
+
+int g_programmingBaud = 115200;
 
 int DetectReceiver() {
   if (g_pRunObserver) g_pRunObserver->detecting();
@@ -16,7 +16,7 @@ int DetectReceiver() {
   WaitForReply(10);
   ResetReplyReader();
 
-  for (int rate : kLoaderScanRates) {
+  for (int rate : kRateTable) {
     SerialPort::setBaudRate(rate);
     SerialPort::writeText(kSyncString);
     if (WaitForReply(100)) {
@@ -34,9 +34,7 @@ int DetectReceiver() {
 
   // Asked at the rate the firmware talks at; its loader then listens at the
   // programming rate.
-  char sentence[48];
-  std::snprintf(sentence, sizeof sentence, "\r\n\r\n$PQVRX601,%d*00\r\n", g_programmingBaud);
-  SerialPort::writeText(sentence);
+  SerialPort::writeText(SwitchSentence(g_programmingBaud).c_str());
   Delay(100);
   SerialPort::setBaudRate(g_programmingBaud);
   SerialPort::drain();

@@ -2,17 +2,16 @@
 //
 // The receiver is either in its programming loader (it answers the sync
 // string) or running its firmware (it emits "$" sentences at some rate).
+// The texts and rates are the protocol's (protocol.h): the loader is looked
+// for at the rates of kRateTable, sentences at those of kSentenceScanRates.
 // Threads: the thread that runs the programmer; uses the shared port.
 #ifndef VELMORA_ENGINE_DETECT_H_
 #define VELMORA_ENGINE_DETECT_H_
 
-// The 10 bytes the loader answers with "RX".
-constexpr char kSyncString[] = "........QV";
-
-// The rates at which the loader is looked for, in order.
-constexpr int kLoaderScanRates[7] = {4800, 9600, 19200, 38400, 57600, 115200, 230400};
-// The rates at which sentences are looked for, in order.
-constexpr int kSentenceScanRates[6] = {9600, 38400, 4800, 19200, 57600, 115200};
+// The programming baud rate: 115200 at process start, set by the
+// programmer's -baud, changed by detection when the loader answers at
+// another rate. It survives a run.
+extern int g_programmingBaud;
 
 // 1 when the loader answered the sync string (the programming rate becomes the
 // rate it answered at, and the port stays there), or when sentences were found

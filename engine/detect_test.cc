@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/programmer.h"
+#include "engine/protocol.h"
 #include "tests/engine_fixture.h"
 
 namespace {
@@ -41,7 +42,7 @@ std::vector<std::string> History(const std::vector<LineEvent>& log) {
 std::vector<std::string> LoaderMiss() {
   std::vector<std::string> h = {"b115200@0", "d@0"};
   int t = 12;  // 11 ms settling wait, 1 ms for the dropped byte
-  for (int rate : kLoaderScanRates) {
+  for (int rate : kRateTable) {
     h.push_back("b" + std::to_string(rate) + "@" + std::to_string(t));
     h.push_back("w" + kSync + "/" + std::to_string(rate) + "@" + std::to_string(t));
     t += 101;

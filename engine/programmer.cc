@@ -1,7 +1,6 @@
 #include "engine/programmer.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -9,39 +8,11 @@
 #include "engine/clock.h"
 #include "engine/console.h"
 #include "engine/detect.h"
-#include "engine/image_file.h"
 #include "engine/progress.h"
+#include "engine/protocol.h"
 #include "engine/reply_reader.h"
 #include "engine/transfer.h"
 #include "serial/serial_port.h"
-
-const ImageInfo kImageTable[kSlotCount] = {
-    {"boot", "Boot code was missing!\n", 0x00000000, "\nBOOT CODE OK!"},
-    {"almanac", "Almanac code was missing!\n", 0x00008000, "\nALMANAC   OK!"},
-    {"app", "App code was missing!\n", 0x00010000, "\nAPP CODE  OK!"},
-    {"usr", "USER_DATA code was missing!\n", 0x00080000, "\nUSER_DATA CODE  OK!"},
-    {"odo", "ODO_DATA code was missing!\n", 0x00090000, "\nODO_DATA CODE  OK!"},
-    {"ni", "NINDEX code was missing!\n", 0x000A0000, "\nNINDEX CODE  OK!"},
-    {"nd", "NDATA code was missing!\n", 0x000DF490, "\nNDATA CODE  OK!"},
-    {"n0i", "N0INDEX code was missing!\n", 0x00100000, "\nN0INDEX CODE  OK!"},
-    {"n0d", "N0DATA code was missing!\n", 0x001021C0, "\nN0DATA CODE  OK!"},
-    {"n2i", "N2INDEX code was missing!\n", 0x00120000, "\nN2INDEX CODE  OK!"},
-    {"n2d", "N2DATA code was missing!\n", 0x001221C0, "\nN2DATA CODE  OK!"},
-    {"n10i", "N10INDEX code was missing!\n", 0x00180000, "\nN10INDEX CODE  OK!"},
-    {"n10d", "N10DATA code was missing!\n", 0x001821C0, "\nN10DATA CODE  OK!"},
-};
-
-ImageSet g_imageSet;
-int g_programmingBaud = 115200;
-int32_t g_startTime = 0;
-RunRecord g_lastRun;
-
-void ImageSet::release() {
-  for (auto& s : slot) {
-    s.data.reset();
-    s.length = 0;
-  }
-}
 
 namespace {
 
@@ -149,25 +120,6 @@ Parse ParseWords(int count, char** words, const char** portName, const char* pat
   return Parse::kDone;
 }
 
-// Loads one image file whole into `slot`. A file that cannot be read whole
-// leaves the slot empty: nothing half-read is sent.
-bool LoadImage(const char* path, ImageSet::Slot& slot) {
-  switch (ReadImageFile(path, &slot.data, &slot.length)) {
-    case ImageFileStatus::kRead:
-      return true;
-    case ImageFileStatus::kNotFound:
-      Print("File \"%s\" not found!\n", path);
-      return false;
-    case ImageFileStatus::kUnreadable:
-      Print("File \"%s\" can not be read!\n", path);
-      return false;
-    case ImageFileStatus::kTooLarge:
-      Print("File \"%s\" is too large!\n", path);
-      return false;
-  }
-  return false;
-}
-
 int EndRun(int result, bool portOpened) {
   if (portOpened) SerialPort::close();
   g_imageSet.release();
@@ -175,43 +127,6 @@ int EndRun(int result, bool portOpened) {
 }
 
 }  // namespace
-
-// "BOOT CODE" from "\nBOOT CODE OK!": the report line's name.
-std::string ImageName(int slot) {
-  std::string name = kImageTable[slot].reportLine;
-  name.erase(0, name.find_first_not_of('\n'));
-  name.erase(name.rfind("OK!"));
-  name.erase(name.find_last_not_of(' ') + 1);
-  return name;
-}
-
-void PrintRunReport(const int outcomes[kSlotCount]) {
-  // Taken modulo 2^32, as the wait timer takes it, so a clock that wraps
-  // during the run still gives the time the run took.
-  const uint32_t elapsedMs =
-      static_cast<uint32_t>(EngineClock().nowMs()) - static_cast<uint32_t>(g_startTime);
-  const double seconds = elapsedMs * 0.001;
-  if (outcomes[0] == kWritten)
-    Print("\nBOOT CODE OK!");
-  else if (outcomes[0] == kWriteProtected)
-    Print("\nBOOT CODE WriteProtect!");
-  for (int slot = 1; slot < kSlotCount; ++slot)
-    if (outcomes[slot] != kNotWritten) Print("%s", kImageTable[slot].reportLine);
-  Print("\nProgramming time : %0.2f secs\n", seconds);
-  Print("Press any key.\n");
-  EngineConsole().waitForKey();
-}
-
-std::string DescribeImagesWritten() {
-  std::string written, notWritten;
-  for (int slot = 0; slot < kSlotCount; ++slot) {
-    if (!g_lastRun.present[slot]) continue;
-    std::string& list = g_lastRun.outcomes[slot] == kWritten ? written : notWritten;
-    list += (list.empty() ? "" : ", ") + ImageName(slot);
-  }
-  return "written: " + (written.empty() ? "none" : written) +
-         "; not written: " + (notWritten.empty() ? "none" : notWritten);
-}
 
 int ProgrammerMain(int count, char** words) {
   g_lastRun = RunRecord{};

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "engine/detect.h"
 #include "engine/progress.h"
 #include "engine/reply_reader.h"
 #include "sim/receiver_model.h"

@@ -4,6 +4,7 @@
 
 #include "engine/clock.h"
 #include "engine/progress.h"
+#include "engine/protocol.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -18,7 +19,7 @@ struct ReplyReader {
   char replyText[kReplyTextMax + 1] = {};
   int count = 0;  // bytes of the eight so far; or the free text's length
   int freeText = 0;
-  uint8_t values[8] = {};
+  uint8_t values[kReplyValueBytes] = {};
   uint32_t requestStart = 0;
   uint32_t requestEnd = 0;
 };
@@ -38,7 +39,10 @@ ReplyReader g_reply;
 SentenceReader g_sentence;
 WaitTimer g_timer;
 
-constexpr const char* kTokens[] = {"RX", "OK", "BR", "PC", "PF", "FT"};
+// In this order: the first two complete at once, the next three with their
+// values, and the last starts free text.
+constexpr const char* kTokens[] = {kSyncedReply,  kOkReply,     kRequestReply,
+                                   kCompleteReply, kFailedReply, kFreeTextReply};
 
 uint32_t BigEndian(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
@@ -63,7 +67,7 @@ int PollReply() {
   if (r.mode == 1) {
     r.windowLength = 0;
     r.values[r.count++] = b;
-    if (r.count < 8) return 0;
+    if (r.count < static_cast<int>(kReplyValueBytes)) return 0;
     r.requestStart = BigEndian(r.values);
     r.requestEnd = BigEndian(r.values + 4);
     r.mode = 0;
@@ -127,7 +131,7 @@ int PollSentence() {
     CloseSentence();
     return completed;
   }
-  if (b == '$') {
+  if (b == kSentenceStart) {
     const int completed = g_sentence.open;
     CloseSentence();
     g_sentence.open = 1;

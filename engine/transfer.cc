@@ -5,10 +5,11 @@
 #include <cstring>
 
 #include "engine/console.h"
-#include "engine/detect.h"
-#include "engine/programmer.h"
+#include "engine/image_set.h"
 #include "engine/progress.h"
+#include "engine/protocol.h"
 #include "engine/reply_reader.h"
+#include "engine/run_report.h"
 #include "engine/run_observer.h"
 #include "serial/serial_port.h"
 
@@ -17,7 +18,6 @@ namespace {
 constexpr int kSyncAttempts = 10;
 constexpr int kSyncTimeoutMs = 100;
 constexpr int kReplyTimeoutMs = 8000;
-constexpr uint32_t kLargestBlock = 256;
 // A request may reach this far past an image's last byte (the loader may ask
 // for one address more than it needs); further is a garbled request.
 constexpr uint64_t kRequestSlack = 256;
@@ -41,7 +41,7 @@ void PrintAddress(uint32_t address) {
 bool Synchronise() {
   for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
     SerialPort::writeText(kSyncString);
-    if (WaitForReply(kSyncTimeoutMs) && std::strcmp(ReplyText(), "RX") == 0) return true;
+    if (WaitForReply(kSyncTimeoutMs) && std::strcmp(ReplyText(), kSyncedReply) == 0) return true;
     if (RunCutShort()) return false;
   }
   return false;
@@ -53,7 +53,7 @@ void WriteHeader(uint32_t address, const ImageSet::Slot& image) {
   uint32_t markerAddress = address;
   if (length - 1 >= crcStart)
     markerAddress += FindMarker(image.data.get(), kMarker, crcStart, length - 1);
-  SerialPort::writeText(".SP");
+  SerialPort::writeText(kHeaderTag);
   SerialPort::writeU32BE(address);
   SerialPort::writeU32BE(static_cast<uint32_t>(length));
   SerialPort::writeU32BE(markerAddress);
@@ -82,7 +82,7 @@ uint32_t SendBlocks(uint32_t address, const ImageSet::Slot& image, uint32_t star
       const uint64_t at = offset + i;
       block[i] = at < static_cast<uint64_t>(image.length) ? image.data[at] : 0xFF;
     }
-    SerialPort::writeText(".BT");
+    SerialPort::writeText(kBlockTag);
     SerialPort::writeU32BE(a);
     SerialPort::writeByte(static_cast<int>(n));
     SerialPort::writeBytes(block, n);
@@ -137,7 +137,7 @@ int TransferImages() {
       return 0;
     }
     if (RunAborted()) return 0;
-    SerialPort::writeText("ABORT");
+    SerialPort::writeText(kAbortCommand);
     Delay(100);
     return 0;
   }
@@ -178,7 +178,7 @@ int TransferImages() {
         break;
       }
       const char* reply = ReplyText();
-      if (std::strcmp(reply, "BR") == 0) {
+      if (std::strcmp(reply, kRequestReply) == 0) {
         const uint32_t start = RequestStart();
         const uint32_t end = RequestEnd();
         PrintAddress(start);
@@ -194,11 +194,11 @@ int TransferImages() {
         PostProgress(PROGRESS_SET_POSITION, static_cast<int32_t>(bytesDone + (after - address)));
         continue;
       }
-      if (std::strcmp(reply, "PC") == 0) {
+      if (std::strcmp(reply, kCompleteReply) == 0) {
         PrintAddress(lastByte);
         outcomes[slot] = kWritten;
         result = 2;
-      } else if (std::strcmp(reply, "PF") == 0) {
+      } else if (std::strcmp(reply, kFailedReply) == 0) {
         outcomes[slot] = kFailed;
         result = 3;
       } else {
@@ -216,8 +216,8 @@ int TransferImages() {
   if (result == 2 && slot == kSlotCount) {
     g_lastRun.complete = true;
     PrintRunReport(outcomes);
-    SerialPort::writeText("EX");
-    SerialPort::writeText("ABORT");
+    SerialPort::writeText(kExitCommand);
+    SerialPort::writeText(kAbortCommand);
     Delay(10);
     return 2;
   }

@@ -5,10 +5,8 @@
 // for address ranges ("BR"), which are answered in blocks of at most 256
 // bytes, until it reports the image complete ("PC") or failed ("PF").
 //
-// Frames, every number big-endian 32-bit, each field its own write:
-//   header  ".SP" address length markerAddress crc          (19 bytes)
-//   block   ".BT" address n%256 data[n], n = 1..256         (8 + n bytes)
-//   closing "EX" "ABORT" after a complete run; "ABORT" when the sync fails
+// The frames are the protocol's (protocol.h); each field goes out in a write
+// of its own.
 //
 // Threads: the thread that runs the programmer. Reads the run flag before
 // each image and each block; posts progress without waiting.
@@ -17,13 +15,7 @@
 
 #include <cstdint>
 
-// The four bytes whose first occurrence in an image the header points at.
-constexpr char kMarker[] = "QVRX";
-
-// The offset below which the App image (at 0x00010000) is left out of the
-// marker search and the CRC.
-constexpr uint32_t kAppAddress = 0x00010000;
-constexpr int kAppCrcStart = 512;
+#include "engine/protocol.h"
 
 // Writes every present image of g_imageSet. Results: 0 no loader answered the
 // sync, no answer to an image other than Boot, a wrong reply, or the line

@@ -30,6 +30,7 @@
 #include "engine/console.h"
 #include "engine/detect.h"
 #include "engine/programmer.h"
+#include "engine/protocol.h"
 #include "engine/progress.h"
 #include "engine/reply_reader.h"
 #include "fuzz/fuzz_input.h"
@@ -158,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (receiver == 1 || receiver == 2) {
     ReceiverConfig config;
     config.startInLoader = receiver == 1;
-    config.loaderBaud = static_cast<uint32_t>(kLoaderScanRates[rate % 7]);
+    config.loaderBaud = static_cast<uint32_t>(kRateTable[rate % 7]);
     config.firmwareBaud = static_cast<uint32_t>(kSentenceScanRates[rate % 6]);
     config.requestSize = kRequestSizes[(flags >> 5) & 3];
     config.keepTranscript = false;

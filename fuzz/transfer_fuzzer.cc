@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/console.h"
+#include "engine/detect.h"
 #include "engine/programmer.h"
 #include "engine/reply_reader.h"
 #include "engine/transfer.h"

@@ -3,7 +3,8 @@
 #include <cstdlib>
 
 #include "engine/image_file.h"
-#include "engine/programmer.h"
+#include "engine/image_set.h"
+#include "engine/protocol.h"
 #include "engine/transfer.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/detect.h"
 #include "engine/programmer.h"
 #include "engine/reply_reader.h"
 #include "serial/serial_port.h"

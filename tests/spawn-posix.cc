@@ -23,6 +23,10 @@ pid_t SpawnProgram(const std::string& path, const std::vector<std::string>& args
   return pid;
 }
 
+std::string ProgramPath(const std::string& name) {
+  return std::string(VELMORA_BIN_DIR) + "/" + name;
+}
+
 int ExitStatusOf(int rawStatus) {
   return WIFEXITED(rawStatus) ? WEXITSTATUS(rawStatus) : 128 + WTERMSIG(rawStatus);
 }

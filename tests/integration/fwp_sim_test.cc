@@ -638,20 +638,12 @@ class Ownership : public FwpSimTest, public ::testing::WithParamInterface<Owners
   // then opens a terminal (a pseudo-terminal, which gets the lowest free
   // number: most likely the simulator's). Returns the terminal's device.
   std::string KillSimulatorAndOpenATerminal() {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return "";
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const pid_t sim = SpawnProgram(std::string(VELMORA_BIN_DIR) + "/velmora-sim",
-                                   {"--com", "236", "--loader", "115200"}, out[1], null);
-    close(out[1]);
-    close(null);
-    std::string said;
-    char c;
-    while (std::count(said.begin(), said.end(), '\n') < 2 && read(out[0], &c, 1) == 1) said += c;
-    close(out[0]);
-    kill(sim, SIGKILL);
-    waitpid(sim, nullptr, 0);
-    EXPECT_EQ(said.substr(said.find('\n') + 1), "COM236\n");
+    SimLauncher sim;
+    std::string why;
+    EXPECT_TRUE(sim.serve({"--com", "236", "--loader", "115200"}, &why)) << why;
+    sim.signal(SIGKILL);
+    sim.waitExit(10000);
+    EXPECT_EQ(sim.comName(), "COM236");
     terminal_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (terminal_ < 0 || grantpt(terminal_) != 0 || unlockpt(terminal_) != 0) return "";
     tcgetattr(terminal_, &terminalSettings_);

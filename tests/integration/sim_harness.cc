@@ -20,10 +20,6 @@
 
 namespace {
 
-std::string Bin(const std::string& program) {
-  return std::string(VELMORA_BIN_DIR) + "/" + program;
-}
-
 // The Windows fwp.exe to run under Wine instead of fwp, when
 // $VELMORA_WINE_FWP names one; empty otherwise.
 std::string WineFwp() {
@@ -39,16 +35,6 @@ std::string WineProgram() {
 int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// Reads what is there on a non-blocking descriptor.
-void Drain(int fd, std::string& into) {
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) return;
-    into.append(buf, n);
-  }
 }
 
 std::vector<std::string> Words(const std::string& line) {
@@ -71,7 +57,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   int out[2], err[2];
   EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
   EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-  std::string path = Bin(program);
+  std::string path = ProgramPath(program);
   std::vector<std::string> words = args;
   if (program == "fwp" && !WineFwp().empty()) {
     path = WineProgram();
@@ -133,72 +119,30 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 }
 
 SimProcess::SimProcess(const std::vector<std::string>& args) {
-  int out[2], err[2];
-  EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-  EXPECT_EQ(pipe2(err, O_CLOEXEC | O_NONBLOCK), 0);
-  pid_ = SpawnProgram(Bin("velmora-sim"), args, out[1], err[1]);
-  close(out[1]);
-  close(err[1]);
-  errFd_ = err[0];
-  // The first line is the device path, the second the COM name.
-  std::string text;
-  const int64_t deadline = NowMs() + 10000;
-  while (std::count(text.begin(), text.end(), '\n') < 2 && NowMs() < deadline) {
-    pollfd fd = {out[0], POLLIN, 0};
-    if (poll(&fd, 1, 100) <= 0) continue;
-    char buf[256];
-    const ssize_t n = read(out[0], buf, sizeof buf);
-    if (n <= 0) break;
-    text.append(buf, n);
-  }
-  close(out[0]);
-  std::istringstream lines(text);
-  std::getline(lines, devicePath_);
-  std::getline(lines, comName_);
-  EXPECT_EQ(devicePath_.rfind("/dev/", 0), 0u) << "velmora-sim said: " << text << stderrText();
-  // Under Wine the COM name reaches the terminal through the prefix's
-  // device links (lower case, as Wine keeps them).
-  const char* prefix = std::getenv("WINEPREFIX");
-  if (!WineFwp().empty() && prefix && !comName_.empty()) {
-    std::string name = comName_;
-    std::transform(name.begin(), name.end(), name.begin(), ::tolower);
-    const std::string link = std::string(prefix) + "/dosdevices/" + name;
-    unlink(link.c_str());
-    EXPECT_EQ(symlink(devicePath_.c_str(), link.c_str()), 0) << link;
-  }
+  std::string why;
+  EXPECT_TRUE(launcher_.serve(args, &why)) << why;
 }
 
 SimProcess::~SimProcess() {
-  if (pid_ > 0) stop();
-  if (errFd_ >= 0) close(errFd_);
+  if (launcher_.running()) stop();
 }
 
 int SimProcess::stop() {
-  if (pid_ <= 0) return -1;
-  kill(pid_, SIGTERM);
-  return wait(10000);
+  if (!launcher_.running()) return -1;
+  const int status = launcher_.stop(10000);
+  if (status < 0) ADD_FAILURE() << "velmora-sim did not end in time";
+  return status;
 }
 
 int SimProcess::wait(int timeoutMs) {
-  if (pid_ <= 0) return -1;
-  const int64_t deadline = NowMs() + timeoutMs;
-  int raw = 0;
-  while (waitpid(pid_, &raw, WNOHANG) == 0) {
-    if (NowMs() > deadline) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &raw, 0);
-      ADD_FAILURE() << "velmora-sim did not end in time";
-      break;
-    }
-    usleep(5000);
+  if (!launcher_.running()) return -1;
+  const int status = launcher_.waitExit(timeoutMs);
+  if (status < 0) {
+    launcher_.signal(SIGKILL);
+    launcher_.waitExit(10000);
+    ADD_FAILURE() << "velmora-sim did not end in time";
   }
-  pid_ = -1;
-  return ExitStatusOf(raw);
-}
-
-std::string SimProcess::stderrText() {
-  if (errFd_ >= 0) Drain(errFd_, err_);
-  return err_;
+  return status;
 }
 
 SimTest::SimTest() {

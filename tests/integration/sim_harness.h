@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sim/sample_bytes.h"
+#include "tests/sim_launcher.h"
 
 struct ProgramResult {
   int status = -1;  // exit status, or 128 + signal
@@ -42,6 +43,8 @@ bool FwpIsWindows();
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          int timeoutMs = 120000, RunOptions options = {});
 
+// velmora-sim serving, through the launcher, with every failure to start or
+// to end a test failure.
 class SimProcess {
  public:
   // Starts velmora-sim with `args` and waits for its device path.
@@ -53,15 +56,12 @@ class SimProcess {
   // Waits for the simulator to end by itself (--once, line gone).
   int wait(int timeoutMs = 30000);
 
-  const std::string& devicePath() const { return devicePath_; }
-  const std::string& comName() const { return comName_; }
-  std::string stderrText();
+  const std::string& devicePath() const { return launcher_.devicePath(); }
+  const std::string& comName() const { return launcher_.comName(); }
+  std::string stderrText() const { return launcher_.stderrText(); }
 
  private:
-  pid_t pid_ = -1;
-  int errFd_ = -1;
-  std::string devicePath_, comName_;
-  std::string err_;
+  SimLauncher launcher_;
 };
 
 class SimTest : public ::testing::Test {

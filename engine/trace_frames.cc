@@ -1,4 +1,4 @@
-#include "serial/trace_frames.h"
+#include "engine/trace_frames.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -6,13 +6,14 @@
 #include <sstream>
 #include <utility>
 
+#include "engine/protocol.h"
+
 namespace {
 
-const std::string kSync = "........QV";
-const std::string kSwitchStart = "\r\n\r\n$PQVRX601,";
-const std::string kSwitchEnd = "*00\r\n";
-constexpr size_t kHeaderBytes = 19;
-constexpr size_t kBlockHeadBytes = 8;
+const std::string kSync = kSyncString;
+const std::string kSwitchStart = kSwitchSentenceHead;
+const std::string kSwitchEnd = kSwitchSentenceTail;
+// The longest rate a switch sentence is read with.
 constexpr size_t kRateDigits = 10;
 
 enum class Cut { kNo, kNeedMore, kFull };
@@ -69,7 +70,8 @@ bool IsControl(uint8_t b) {
 }
 
 bool IsReplyToken(const std::string& t) {
-  return t == "RX" || t == "OK" || t == "BR" || t == "PC" || t == "PF" || t == "FT";
+  return t == kSyncedReply || t == kOkReply || t == kRequestReply || t == kCompleteReply ||
+         t == kFailedReply || t == kFreeTextReply;
 }
 
 }  // namespace
@@ -142,13 +144,14 @@ void TraceFrames::cutFrames(bool atEnd) {
     };
     if (consider(Match(p, kSync, kSync.size()), kSync.size())) {
       emit(time, "P>R", "sync");
-    } else if (consider(Match(p, ".SP", kHeaderBytes), kHeaderBytes)) {
+    } else if (consider(Match(p, kHeaderTag, kHeaderBytes), kHeaderBytes)) {
       emit(time, "P>R",
            "header address " + Hex32(U32(p, 3)) + " length " + std::to_string(U32(p, 7)) +
                " marker " + Hex32(U32(p, 11)) + " crc " + Hex32(U32(p, 15)));
-    } else if (Match(p, ".BT", kBlockHeadBytes) == Cut::kFull) {
+    } else if (Match(p, kBlockTag, kBlockHeadBytes) == Cut::kFull) {
       const uint32_t address = U32(p, 3);
-      const uint32_t n = static_cast<uint8_t>(p[7]) == 0 ? 256 : static_cast<uint8_t>(p[7]);
+      const uint32_t n =
+          static_cast<uint8_t>(p[7]) == 0 ? kLargestBlock : static_cast<uint8_t>(p[7]);
       if (consider(p.size() >= kBlockHeadBytes + n ? Cut::kFull : Cut::kNeedMore,
                    kBlockHeadBytes + n)) {
         if (run_.count == 0 || address != run_.next) {
@@ -160,12 +163,13 @@ void TraceFrames::cutFrames(bool atEnd) {
         run_.count += 1;
         run_.bytes += n;
       }
-    } else if (Match(p, ".BT", kBlockHeadBytes) == Cut::kNeedMore) {
+    } else if (Match(p, kBlockTag, kBlockHeadBytes) == Cut::kNeedMore) {
       needMore = true;
-    } else if (consider(Match(p, "EX", 2), 2)) {
-      emit(time, "P>R", "EX");
-    } else if (consider(Match(p, "ABORT", 5), 5)) {
-      emit(time, "P>R", "ABORT");
+    } else if (consider(Match(p, kExitCommand, sizeof kExitCommand - 1), sizeof kExitCommand - 1)) {
+      emit(time, "P>R", kExitCommand);
+    } else if (consider(Match(p, kAbortCommand, sizeof kAbortCommand - 1),
+                        sizeof kAbortCommand - 1)) {
+      emit(time, "P>R", kAbortCommand);
     } else {
       const Cut start = Match(p, kSwitchStart, kSwitchStart.size());
       if (start == Cut::kNeedMore) needMore = true;
@@ -199,7 +203,7 @@ void TraceFrames::cutFrames(bool atEnd) {
 void TraceFrames::fromReceiver(int64_t time, uint8_t byte) {
   if (mode_ == Mode::kValues) {
     frame_ += static_cast<char>(byte);
-    if (frame_.size() == 10) {
+    if (frame_.size() == 2 + kReplyValueBytes) {
       mode_ = Mode::kScan;
       emit(frameTime_, "R>P",
            frame_.substr(0, 2) + " " + Hex32(U32(frame_, 2)) + " " + Hex32(U32(frame_, 6)));
@@ -207,12 +211,12 @@ void TraceFrames::fromReceiver(int64_t time, uint8_t byte) {
     return;
   }
   if (mode_ == Mode::kSentence) {
-    if (byte == '\n' || byte == '$') {
+    if (byte == '\n' || byte == kSentenceStart) {
       std::string text = frame_;
       if (!text.empty() && text.back() == '\r') text.pop_back();
       mode_ = Mode::kScan;
       emit(frameTime_, "R>P", "sentence " + Escaped(text));
-      if (byte == '$') fromReceiver(time, byte);
+      if (byte == kSentenceStart) fromReceiver(time, byte);
     } else if (IsControl(byte)) {
       // Noise ends the sentence without completing it.
       frame_ += static_cast<char>(byte);
@@ -222,9 +226,9 @@ void TraceFrames::fromReceiver(int64_t time, uint8_t byte) {
     }
     return;
   }
-  if (!freeText_ && byte == '$') {
+  if (!freeText_ && byte == kSentenceStart) {
     mode_ = Mode::kSentence;
-    frame_ = "$";
+    frame_ = std::string(1, kSentenceStart);
     frameTime_ = time;
     prev_ = -1;
     return;
@@ -238,9 +242,9 @@ void TraceFrames::fromReceiver(int64_t time, uint8_t byte) {
       if (prevMark_ <= had.text.size()) had.text.resize(prevMark_);
       prev_ = -1;
       freeText_ = false;
-      if (token == "RX" || token == "OK") {
+      if (token == kSyncedReply || token == kOkReply) {
         emit(prevTime_, "R>P", token);
-      } else if (token == "FT") {
+      } else if (token == kFreeTextReply) {
         flushHeld();
         freeText_ = true;
         ftOpen_ = true;

@@ -1,4 +1,4 @@
-#include "serial/trace_frames.h"
+#include "engine/trace_frames.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,11 +14,13 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "sim/receiver_model.h"
+#include "tests/sim_launcher.h"
 
 namespace {
 
@@ -120,66 +121,27 @@ class VelmoraSim : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
+    if (sim_) sim_->signal(SIGKILL);
+    sim_.reset();
     std::string command = "rm -rf '" + dir_ + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
 
-  // Starts the program; standard error goes to a file (stderrText()).
+  // Starts the program, with the test's directory as its alias directory.
   void start(const std::vector<std::string>& args) {
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    const std::string errPath = dir_ + "/stderr";
-    pid_ = fork();
-    ASSERT_GE(pid_, 0);
-    if (pid_ == 0) {
-      dup2(pipeFds[1], 1);
-      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(err, 2);
-      ::close(pipeFds[0]);
-      setenv("VELMORA_PORTS", dir_.c_str(), 1);
-      std::vector<char*> argv{const_cast<char*>(VELMORA_SIM_PATH)};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(VELMORA_SIM_PATH, argv.data());
-      _exit(127);
-    }
-    ::close(pipeFds[1]);
-    out_ = pipeFds[0];
+    setenv("VELMORA_PORTS", dir_.c_str(), 1);
+    if (sim_) sim_->signal(SIGKILL);
+    sim_ = std::make_unique<SimLauncher>();
+    std::string why;
+    ASSERT_TRUE(sim_->start(args, &why)) << why;
   }
 
   // The next line of standard output, without its line end ("" at the end
   // or after two seconds).
-  std::string line() {
-    std::string text;
-    const auto deadline = SteadyClock::now() + milliseconds(2000);
-    while (SteadyClock::now() < deadline) {
-      pollfd p = {out_, POLLIN, 0};
-      if (poll(&p, 1, 10) <= 0) continue;
-      char c;
-      if (read(out_, &c, 1) != 1 || c == '\n') break;
-      text += c;
-    }
-    return text;
-  }
+  std::string line() { return sim_->readLine(2000); }
 
   // The exit status, or -1 when the program has not exited within `ms`.
-  int waitExit(int ms = 2000) {
-    const auto deadline = SteadyClock::now() + milliseconds(ms);
-    while (SteadyClock::now() < deadline) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(milliseconds(2));
-    }
-    return -1;
-  }
+  int waitExit(int ms = 2000) { return sim_->waitExit(ms); }
 
   // Runs the program to its end and returns its exit status.
   int run(const std::vector<std::string>& args) {
@@ -198,11 +160,10 @@ class VelmoraSim : public ::testing::Test {
     return lstat((dir_ + "/" + com).c_str(), &st) == 0;
   }
 
-  std::string stderrText() const { return ReadFile(dir_ + "/stderr"); }
+  std::string stderrText() const { return sim_->stderrText(); }
 
   std::string dir_;
-  pid_t pid_ = -1;
-  int out_ = -1;
+  std::unique_ptr<SimLauncher> sim_;
 };
 
 TEST_F(VelmoraSim, PrintsDeviceAndComNameRegistersTheAliasAndAnswersSync) {
@@ -224,7 +185,7 @@ TEST_F(VelmoraSim, StopSignalWritesTheRecordsAndRemovesTheAlias) {
   ASSERT_FALSE(line().empty());
   EXPECT_EQ(line(), "COM200");
   ASSERT_TRUE(aliasExists("COM200"));
-  kill(pid_, SIGTERM);
+  sim_->signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0);
   EXPECT_FALSE(aliasExists("COM200"));
   const std::string dump = ReadFile(flash);
@@ -303,7 +264,7 @@ TEST_F(VelmoraSim, AfterProgrammingEndsTheNextSessionMeetsTheFirmware) {
     EXPECT_NE(port.readUntil("*", 1000).find("$GP"), std::string::npos);
   }
   EXPECT_EQ(waitExit(50), -1);  // serves on
-  kill(pid_, SIGINT);
+  sim_->signal(SIGINT);
   EXPECT_EQ(waitExit(), 0);
 }
 
@@ -348,9 +309,7 @@ TEST_F(VelmoraSim, BadCommandLinesExitTwoWithTheReasonAndAHint) {
   }
   start({"--help"});
   EXPECT_EQ(waitExit(), 0);
-  std::string help;
-  char buffer[4096];
-  for (ssize_t n; (n = read(out_, buffer, sizeof buffer)) > 0;) help.append(buffer, size_t(n));
+  const std::string help = sim_->readRest(2000);
   for (const char* option : {"--com", "--no-alias", "--once", "--flash-out", "--log",
                              "--request-outside", "--line-gone", "--garbled-request", "--fault"})
     EXPECT_NE(help.find(option), std::string::npos) << option;

@@ -26,8 +26,8 @@
 // are copied as they are. MICROS is the trace time of the frame's first byte.
 //
 // Threads: one instance per thread; no shared state.
-#ifndef VELMORA_SERIAL_TRACE_FRAMES_H_
-#define VELMORA_SERIAL_TRACE_FRAMES_H_
+#ifndef VELMORA_ENGINE_TRACE_FRAMES_H_
+#define VELMORA_ENGINE_TRACE_FRAMES_H_
 
 #include <cstdint>
 #include <functional>
@@ -84,4 +84,4 @@ class TraceFrames {
   bool prevInFreeText_ = false;
 };
 
-#endif  // VELMORA_SERIAL_TRACE_FRAMES_H_
+#endif  // VELMORA_ENGINE_TRACE_FRAMES_H_
