@@ -25,6 +25,7 @@
 
 #include "serial/port_names.h"
 #include "serial/standard_descriptors.h"
+#include "sim/adapter_latency.h"
 #include "sim/pty_line.h"
 #include "sim/receiver_model.h"
 
@@ -46,6 +47,10 @@ constexpr const char* kUsage =
     "  --no-alias               register no alias (only the device path is printed)\n"
     "  --once                   serve one session: exit once a programmer has opened\n"
     "                           the device and closed it again\n"
+    "  --adapter-latency MS     the receiver's bytes reach the programmer as through\n"
+    "                           a USB adapter's latency timer: in packets of 62 as\n"
+    "                           soon as 62 are pending, the rest MS (1 to 255)\n"
+    "                           after the first of them arrived (default: at once)\n"
     "  --no-timing              bytes move at once (default: 10 bit times a byte,\n"
     "                           both ways, and the terminal is read only as fast\n"
     "                           as the line carries bytes, with 4096 taken ahead)\n"
@@ -57,8 +62,10 @@ constexpr const char* kUsage =
     "  --sentence-period MS     one sentence every MS milliseconds (default 200)\n"
     "  --request-size N         image bytes per block request (default 4096)\n"
     "  --seed N                 seed for the noise of mismatched rates (default 1)\n"
-    "  After a session in which programming was ended (EX), the receiver restarts\n"
-    "  into its normal firmware for the next one; the flash is kept.\n"
+    "  When programming ends (EX), the receiver restarts into its normal firmware\n"
+    "  500 ms later, whether or not the programmer still holds the port, and at\n"
+    "  once when the next programmer opens it; the flash is kept. A frame that\n"
+    "  stops in the middle for 1 s is given up.\n"
     "\n"
     "Faults (counts start at 1):\n"
     "  --boot-protected         silent after a header for address 0\n"
@@ -115,8 +122,14 @@ constexpr const char* kUsage =
     "\n"
     "  --help                   this text\n";
 
+// How long the receiver takes to restart into its firmware once its loader
+// has ended, and how long its loader waits for the rest of a frame.
+constexpr int kRestartAfterExMs = 500;
+constexpr int kFrameTimeoutMs = 1000;
+
 struct Options {
   int com = 200;
+  int adapterLatencyMs = 0;  // 0: no adapter between the line and the programmer
   bool alias = true;
   bool once = false;
   std::string flashOut;
@@ -177,6 +190,8 @@ class ArgParser {
         o->alias = false;
       } else if (arg == "--once") {
         o->once = true;
+      } else if (arg == "--adapter-latency") {
+        ok = number(1, 255, "milliseconds from 1 to 255", &o->adapterLatencyMs);
       } else if (arg == "--no-timing") {
         o->receiver.lineTiming = false;
       } else if (arg == "--firmware-baud") {
@@ -403,7 +418,9 @@ void Status(const std::string& text) {
 // What the program holds and must let go of at every exit.
 class Simulator {
  public:
-  explicit Simulator(const Options& options) : options_(options), model_(options.receiver) {}
+  explicit Simulator(const Options& options) : options_(options), model_(options.receiver) {
+    if (options.adapterLatencyMs > 0) adapter_.emplace(model_, options.adapterLatencyMs);
+  }
 
   int run() {
     if (!openRecords()) return finish(1);
@@ -482,6 +499,8 @@ class Simulator {
     std::string s = c.startInLoader ? "loader at " + std::to_string(c.loaderBaud) + " bps"
                                     : "firmware at " + std::to_string(c.firmwareBaud) + " bps";
     s += c.lineTiming ? ", line timing on" : ", no line timing";
+    if (options_.adapterLatencyMs > 0)
+      s += ", adapter latency " + std::to_string(options_.adapterLatencyMs) + " ms";
     return s;
   }
 
@@ -499,8 +518,15 @@ class Simulator {
         event(std::string("stopped by ") + strsignal(g_stopSignal));
         return 0;
       }
-      const PtyLine::Event e = line_.serve(model_);
+      const bool wasDone = model_.mode() == ReceiverModel::Mode::kDone;
+      const uint32_t baudBefore = line_.baud();
+      const PtyLine::Event e = line_.serve(adapter_ ? static_cast<LinePeer&>(*adapter_)
+                                                    : static_cast<LinePeer&>(model_));
       const int64_t now = line_.nowMs();
+      if (line_.baud() != baudBefore && log_)
+        log_->event(now, "programmer's speed " + std::to_string(line_.baud()) + " bps");
+      if (wasDone && model_.mode() == ReceiverModel::Mode::kFirmware)
+        event("programming ended: receiver restarted into its firmware");
       if (e == PtyLine::Event::kOpened) {
         ++session;
         if (model_.mode() == ReceiverModel::Mode::kDone) {
@@ -569,6 +595,7 @@ class Simulator {
 
   const Options& options_;
   ReceiverModel model_;
+  std::optional<AdapterLatency> adapter_;  // between the model and the line, when asked for
   PtyLine line_;
   // Held for the program's life: the alias is followed only while it runs.
   LivePortAlias alias_;
@@ -585,6 +612,8 @@ int main(int argc, char** argv) {
   Options options;
   options.receiver.lineTiming = true;
   options.receiver.keepTranscript = false;  // the log is written as it goes
+  options.receiver.restartAfterExMs = kRestartAfterExMs;
+  options.receiver.frameTimeoutMs = kFrameTimeoutMs;
   std::string error;
   switch (ArgParser(argc, argv).parse(&options, &error)) {
     case Parsed::kHelp:

@@ -173,9 +173,6 @@ ReceiverModel::ReceiverModel(ReceiverConfig config) : config_(std::move(config))
 }
 
 void ReceiverModel::reboot() {
-  mode_ = Mode::kFirmware;
-  loaderBaud_ = 0;
-  silent_ = false;
   inQueue_.clear();
   inHead_ = 0;
   outQueue_.clear();
@@ -183,7 +180,16 @@ void ReceiverModel::reboot() {
   arrived_.clear();
   arrivedHead_ = 0;
   inLineFreeNs_ = outLineFreeNs_ = lastCallNs_;
-  nextSentenceNs_ = lastCallNs_;
+  restartFirmware(lastCallNs_);
+}
+
+// The firmware starts again at `atNs`, its first sentence then: the loader's
+// state is gone, the line as it was.
+void ReceiverModel::restartFirmware(int64_t atNs) {
+  mode_ = Mode::kFirmware;
+  loaderBaud_ = 0;
+  silent_ = false;
+  nextSentenceNs_ = atNs;
   line_.clear();
   lineOpen_ = false;
   synced_ = false;
@@ -227,6 +233,8 @@ int64_t ReceiverModel::nextByteMs(int64_t nowMs) const {
   if (inHead_ < inQueue_.size()) nextNs = std::min(nextNs, inQueue_[inHead_].atNs);
   if (mode_ == Mode::kFirmware && config_.emitSentences && !lineGone_)
     nextNs = std::min(nextNs, nextSentenceNs_);
+  if (mode_ == Mode::kDone && config_.restartAfterExMs > 0)
+    nextNs = std::min(nextNs, exAtNs_ + int64_t{config_.restartAfterExMs} * kNsPerMs);
   if (nextNs == INT64_MAX) return INT64_MAX;
   // The first whole millisecond at or after it; never before the next one.
   return std::max(nowMs + 1, (nextNs + kNsPerMs - 1) / kNsPerMs);
@@ -253,15 +261,20 @@ void ReceiverModel::advance(int64_t nowNs, uint32_t baud) {
 }
 
 // Runs the receiver's events (arrivals of the programmer's bytes, sentence
-// times) in time order up to and including `nowNs`.
+// times, the restart after "EX") in time order up to and including `nowNs`.
 void ReceiverModel::runUntil(int64_t nowNs) {
   for (;;) {
     const bool haveByte = inHead_ < inQueue_.size();
     const bool sentencesDue = mode_ == Mode::kFirmware && config_.emitSentences && !lineGone_;
     const int64_t byteAt = haveByte ? inQueue_[inHead_].atNs : INT64_MAX;
     const int64_t sentenceAt = sentencesDue ? nextSentenceNs_ : INT64_MAX;
-    if (std::min(byteAt, sentenceAt) > nowNs) break;
-    if (byteAt <= sentenceAt) {
+    const int64_t restartAt = mode_ == Mode::kDone && config_.restartAfterExMs > 0
+                                  ? exAtNs_ + int64_t{config_.restartAfterExMs} * kNsPerMs
+                                  : INT64_MAX;
+    if (std::min({byteAt, sentenceAt, restartAt}) > nowNs) break;
+    if (restartAt != INT64_MAX && restartAt <= byteAt) {
+      restartFirmware(restartAt);
+    } else if (byteAt <= sentenceAt) {
       const InByte in = inQueue_[inHead_++];
       takeByte(in.atNs, in.baud, in.byte);
     } else {
@@ -448,6 +461,13 @@ void ReceiverModel::emitSentence(int64_t atNs) {
 // Loader: frames by content.
 
 void ReceiverModel::loaderByte(int64_t atNs, uint8_t byte) {
+  // A frame the programmer stopped sending in the middle of (its port went
+  // away) is given up after the frame time-out, as a loader does, so that
+  // the next programmer's sync string is read as one.
+  if (config_.frameTimeoutMs > 0 && parse_ != Parse::kIdle &&
+      atNs - lastLoaderByteNs_ > int64_t{config_.frameTimeoutMs} * kNsPerMs)
+    parse_ = Parse::kIdle;
+  lastLoaderByteNs_ = atNs;
   switch (parse_) {
     case Parse::kIdle:
       idleByte(atNs, byte);
@@ -511,6 +531,7 @@ void ReceiverModel::loaderByte(int64_t atNs, uint8_t byte) {
       if (byte == 'X') {
         ++exCount_;
         mode_ = Mode::kDone;
+        exAtNs_ = atNs;
       } else {
         idleByte(atNs, byte);
       }

@@ -153,6 +153,11 @@ struct ReceiverConfig {
   bool keepTranscript = true;    // record every byte in transcript()
   bool keepFlash = true;         // write the images answered "PC" into flash(); off, it stays
                                  // erased (images() still records them)
+  int restartAfterExMs = 0;      // the receiver restarts into its firmware this long after
+                                 // "EX", as a real one does when its loader ends; 0: it stays
+                                 // done until reboot()
+  int frameTimeoutMs = 0;        // the loader gives up a frame that stops for this long in the
+                                 // middle (0: it waits for the rest for ever)
   uint32_t seed = 1;             // for the noise that rate mismatches make
   Faults faults;
 };
@@ -177,7 +182,7 @@ class ReceiverModel : public LinePeer {
     kFirmware,     // normal firmware running
     kLoader,       // loader waiting for a sync or a header
     kProgramming,  // header taken, serving the image's block requests
-    kDone,         // "EX" taken; nothing more is answered
+    kDone,         // "EX" taken; nothing more is answered until the restart
   };
   Mode mode() const { return mode_; }
   // The rate the loader runs at; 0 while the normal firmware has not switched.
@@ -207,6 +212,12 @@ class ReceiverModel : public LinePeer {
   // ... and the last bytes sent before it went have reached the programmer.
   bool goneForGood() const override { return lineGone_ && outHead_ == outQueue_.size(); }
 
+  // With restartAfterExMs, the receiver restarts by itself that long after it
+  // took "EX": the firmware runs at its own rate and the loader's state is
+  // gone, as after reboot(), but the line is left alone (a restart is no
+  // power cycle). Programmer's bytes that arrive from then on reach the
+  // firmware.
+  //
   // Restarts the receiver as a power cycle does: the normal firmware runs at
   // its own rate (sentences from the next call on, when they are on), the
   // loader's state is gone and bytes still on the line in either direction are
@@ -277,6 +288,7 @@ class ReceiverModel : public LinePeer {
   };
 
   void advance(int64_t nowNs, uint32_t baud);
+  void restartFirmware(int64_t atNs);
   void runUntil(int64_t nowNs);
   void deliver(int64_t upToNs, bool inclusive, uint32_t baud);
   void takeByte(int64_t atNs, uint32_t baud, uint8_t byte);
@@ -319,9 +331,11 @@ class ReceiverModel : public LinePeer {
   int abortCount_ = 0;
   int requestCount_ = 0;
   int headerCount_ = 0;
-  int sentenceCount_ = 0;  // sentences the firmware has emitted (or replaced)
-  int syncSeen_ = 0;       // sync strings received, answered or not
-  int passCount_ = 0;      // "PC" sent
+  int sentenceCount_ = 0;         // sentences the firmware has emitted (or replaced)
+  int syncSeen_ = 0;              // sync strings received, answered or not
+  int passCount_ = 0;             // "PC" sent
+  int64_t exAtNs_ = 0;            // when "EX" was taken
+  int64_t lastLoaderByteNs_ = 0;  // when the loader last took a byte
   std::vector<uint32_t> baudSwitches_;
   bool lineGone_ = false;
   bool silent_ = false;
