@@ -9,7 +9,9 @@
 // after putting back the settings of the port and the terminal.
 //
 // A closed standard output never stops a run: SIGPIPE is ignored and a
-// failed print is no failed run.
+// failed print is no failed run. A trace (VELMORA_TRACE) that could not be
+// written whole is said on standard error, and turns a status of 1 or 2 into
+// 0: the receiver may be written, but the run did not do all it was asked.
 #include <string.h>
 #include <unistd.h>
 
@@ -18,14 +20,22 @@
 #include "engine/console.h"
 #include "engine/programmer.h"
 #include "engine/stop_signals-posix.h"
+#include "serial/standard_descriptors.h"
 #include "serial/trace.h"
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   RunHooks hooks;
   hooks.abortFlag = InstallStopSignals();
 
   if (!InstallTraceFromEnvironment()) return 0;
   const int result = RunProgrammer(argc, argv, hooks);
+  if (!FinishTraceFromEnvironment() && !hooks.record.aborted && (result == 1 || result == 2)) {
+    // The run did what it was asked, all but its trace: not a success.
+    EngineConsole().writeError("the trace is incomplete, so the status is 0; " +
+                               DescribeImagesWritten(hooks.record));
+    return 0;
+  }
   if (!hooks.record.aborted) return result;
   // On a terminal the address line has no line end yet.
   if (isatty(STDERR_FILENO)) (void)!write(STDERR_FILENO, "\n", 1);

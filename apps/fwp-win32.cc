@@ -2,63 +2,52 @@
 // 2 every image written, 1 receiver ready and nothing to write, 3 the
 // receiver reported a failed image, 0 failure.
 //
-// Stopping: the first Ctrl-C (or Ctrl-Break, or the console window closing)
-// aborts the run: every wait ends at once, nothing more is sent, the port is
-// closed with its settings put back, and the status is 0 with one line on
-// standard error naming the event and the images that were written. A second
-// one ends the process at once (the system's own handling of the event).
+// Stopping: the first Ctrl-C (or Ctrl-Break, the console window closing,
+// logoff or shutdown) aborts the run: every wait ends at once, nothing more
+// is sent, the port is closed with its settings put back, and the status is
+// 0 with one line on standard error naming the event and the images that
+// were written. A second Ctrl-C ends the process at once (the system's own
+// handling). Closing, logoff and shutdown end the process once the run has
+// ended, or after 5 s (engine/stop_events-win32.h).
 #include <io.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "engine/console.h"
 #include "engine/programmer.h"
+#include "engine/stop_events-win32.h"
+#include "engine/utf8-win32.h"
+#include "serial/standard_descriptors.h"
 
 namespace {
 
-std::atomic<int> g_abortFlag{0};
-std::atomic<DWORD> g_stopEvent{0};
-
-// Runs on a thread of its own that the system starts for the event.
-BOOL WINAPI OnConsoleEvent(DWORD event) {
-  switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-      if (g_abortFlag.exchange(1) != 0) return FALSE;  // the second: the system ends us
-      g_stopEvent = event;
-      return TRUE;
-    default:
-      return FALSE;
-  }
-}
-
-const char* EventName(DWORD event) {
-  switch (event) {
-    case CTRL_C_EVENT:
-      return "Ctrl-C";
-    case CTRL_BREAK_EVENT:
-      return "Ctrl-Break";
-    default:
-      return "the console closing";
-  }
+int Finish(int result, const RunRecord& record) {
+  if (!record.aborted) return result;
+  // On a console the address line has no line end yet.
+  if (_isatty(_fileno(stderr))) std::fputs("\n", stderr);
+  const std::string line = std::string("stopped by ") + StopEventName();
+  EngineConsole().writeError(line + "; " + DescribeImagesWritten(record));
+  return 0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  RunHooks hooks;
-  hooks.abortFlag = &g_abortFlag;
-  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+// The command line in UTF-16 (linked with -municode), its words kept as
+// UTF-8: image paths in any letters reach the wide file calls.
+int wmain(int argc, wchar_t** argv) {
+  EnsureStandardDescriptors();
+  std::vector<std::string> words;
+  for (int i = 0; i < argc; ++i) words.push_back(Utf8FromWide(argv[i]));
+  std::vector<char*> pointers;
+  for (std::string& word : words) pointers.push_back(word.data());
+  pointers.push_back(nullptr);
 
-  const int result = RunProgrammer(argc, argv, hooks);
-  if (!hooks.record.aborted) return result;
-  // On a console the address line has no line end yet.
-  if (_isatty(_fileno(stderr))) std::fputs("\n", stderr);
-  const std::string line = std::string("stopped by ") + EventName(g_stopEvent);
-  EngineConsole().writeError(line + "; " + DescribeImagesWritten(hooks.record));
-  return 0;
+  RunHooks hooks;
+  hooks.abortFlag = InstallStopEvents();
+  const int status = Finish(RunProgrammer(argc, pointers.data(), hooks), hooks.record);
+  RunEnded();
+  return status;
 }

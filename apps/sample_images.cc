@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "serial/standard_descriptors.h"
 #include "sim/sample_bytes.h"
 
 namespace {
@@ -25,6 +26,7 @@ constexpr Sample kSamples[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   if (argc != 2 || std::string(argv[1]) == "--help") {
     std::fprintf(stderr,
                  "usage: velmora-samples DIR\nwrites boot.bin almanac.bin app.bin usr.bin "

@@ -10,8 +10,10 @@
 
 #include "line/line_options.h"
 #include "line/supervisor.h"
+#include "serial/standard_descriptors.h"
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   LineOptions options;
   const LineCommandLine line = ParseLineCommandLine(argc, argv, &options);
   if (line.kind == LineCommandLine::Kind::kHelp) {

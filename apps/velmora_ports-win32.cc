@@ -1,12 +1,9 @@
-// velmora-ports on Windows: the record's port name, or else the text between
-// the first "(" of its friendly name and the ")" after it, as the port dialog
-// lists it.
+// velmora-ports on Windows: the COM name by the port dialog's own rule
+// (ui/port_entry): the entry text of a port the dialog lists, "-" for one
+// it leaves out.
 #include "apps/velmora_ports.h"
+#include "ui/port_entry.h"
 
 std::string ComNameField(const PortRecord& port) {
-  if (!port.portName.empty()) return port.portName;
-  const size_t open = port.friendlyName.find('(');
-  const size_t close = port.friendlyName.find(')', open);
-  if (open == std::string::npos || close == std::string::npos || close == open + 1) return "-";
-  return port.friendlyName.substr(open + 1, close - open - 1);
+  return PortIsListed(port) ? PortEntryText(port) : "-";
 }

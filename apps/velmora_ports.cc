@@ -10,8 +10,10 @@
 #include <string>
 
 #include "serial/port_discovery.h"
+#include "serial/standard_descriptors.h"
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   CLI::App app(
       "Lists the serial ports present, one line each, fields separated by tabs:\n"
       "COM name, device path, friendly name, usb or -, description.",

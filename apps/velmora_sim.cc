@@ -14,10 +14,12 @@
 #include <cstdio>
 
 #include "engine/stop_signals-posix.h"
+#include "serial/standard_descriptors.h"
 #include "sim/sim_options.h"
 #include "sim/simulator.h"
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   SimOptions options;
   const SimCommandLine line = ParseSimCommandLine(argc, argv, &options);
   if (line.kind == SimCommandLine::Kind::kHelp) {

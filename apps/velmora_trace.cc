@@ -2,17 +2,19 @@
 // serial/trace.h) and prints it as the programming protocol's frames, one per
 // line (see engine/trace_frames.h).
 //
-// Exit status: 0 the whole trace was read, 1 it could not be read or a line
-// is no trace record (what came before it is printed), 2 bad command line.
+// Exit status: 0 the whole trace was read, 1 it could not be read (a
+// directory, a record longer than engine/trace_file.h allows) or a line is no
+// trace record (what came before it is printed), 2 bad command line.
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <string>
 
-#include "engine/trace_frames.h"
+#include "engine/trace_file.h"
+#include "serial/standard_descriptors.h"
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   CLI::App app(
       "Reads a serial trace written by VELMORA_TRACE and prints it as the\n"
       "programming protocol's frames, one per line.",
@@ -40,23 +42,7 @@ int main(int argc, char** argv) {
                  CLI::Formatter().make_usage(&app, "velmora-trace").c_str());
     return 2;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "velmora-trace: cannot read %s\n", path.c_str());
-    return 1;
-  }
-  TraceFrames frames([](const std::string& line) { std::cout << line << '\n'; });
-  long number = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++number;
-    if (!frames.addLine(line)) {
-      frames.finish();
-      std::cout.flush();
-      std::fprintf(stderr, "velmora-trace: %s:%ld: not a trace record\n", path.c_str(), number);
-      return 1;
-    }
-  }
-  frames.finish();
-  std::cout.flush();
-  return in.bad() || !std::cout ? 1 : 0;
+  const bool read = PrintTraceFrames(path, std::cout, &why);
+  if (!read) std::fprintf(stderr, "velmora-trace: %s\n", why.c_str());
+  return read && std::cout ? 0 : 1;
 }

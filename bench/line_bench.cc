@@ -21,6 +21,9 @@
 // (a run with the trace counts only if the trace ends with the port's close);
 // a second table sets the traced run's throughput and processor time beside
 // the untraced one's.
+// With --latency, only the 64 KiB transfer at 115200 and 230400 through a USB
+// adapter's latency timer of 1 ms and of 16 ms (velmora-sim
+// --adapter-latency), the transfer times side by side.
 // With --many, only velmora-line against 1, 4, 8 and 16 simulators at once,
 // with a 64 KiB image and again with 256 KiB: each port's throughput, their
 // aggregate against N times one port's, how far apart the ports' first blocks
@@ -119,6 +122,7 @@ struct Bench {
   std::string dir;  // scratch
   bool keep = false;
   int runs = 0;
+  int adapterLatencyMs = 0;  // velmora-sim --adapter-latency, 0 for none
 
   std::string path(const std::string& name) const { return dir + "/" + name; }
 
@@ -126,7 +130,8 @@ struct Bench {
   // if the trace ends with the port's close.
   bool transfer(uint32_t baud, size_t size, bool traced, TransferResult* r, std::string* why) {
     const std::string tag =
-        std::to_string(baud) + "-" + std::to_string(size) + (traced ? "-traced" : "");
+        std::to_string(baud) + "-" + std::to_string(size) + (traced ? "-traced" : "") +
+        (adapterLatencyMs > 0 ? "-latency" + std::to_string(adapterLatencyMs) : "");
     const std::string trace = path("trace-" + tag + ".txt");
     const std::string image = SeededImage(size, static_cast<uint32_t>(size + baud));
     const std::string app = path("app-" + tag + ".bin");
@@ -137,10 +142,20 @@ struct Bench {
       return false;
     }
     Sim sim;
-    if (!sim.start({"--loader", std::to_string(baud), "--request-size",
-                    std::to_string(kRequestSize), "--once", "--io-log", io, "--flash-out", flash},
-                   why))
-      return false;
+    std::vector<std::string> simArgs = {"--loader",
+                                        std::to_string(baud),
+                                        "--request-size",
+                                        std::to_string(kRequestSize),
+                                        "--once",
+                                        "--io-log",
+                                        io,
+                                        "--flash-out",
+                                        flash};
+    if (adapterLatencyMs > 0) {
+      simArgs.push_back("--adapter-latency");
+      simArgs.push_back(std::to_string(adapterLatencyMs));
+    }
+    if (!sim.start(simArgs, why)) return false;
     const int timeoutMs = static_cast<int>(60'000 + size * 30'000 / baud);
     if (traced) setenv("VELMORA_TRACE", trace.c_str(), 1);
     const FwpRun run = RunFwp({"-uart", sim.com(), "-baud", std::to_string(baud), "-app", app},
@@ -239,10 +254,11 @@ struct Bench {
 };
 
 constexpr const char* kUsage =
-    "usage: line_bench [--quick | --many] [--keep]\n"
-    "  --quick  only the 64 KiB image set (a smoke run)\n"
-    "  --many   only velmora-line with 1, 4, 8 and 16 receivers at once\n"
-    "  --keep   keep the scratch directory (images, flash dumps, I/O logs)\n";
+    "usage: line_bench [--quick | --many | --latency] [--keep]\n"
+    "  --quick    only the 64 KiB image set (a smoke run)\n"
+    "  --many     only velmora-line with 1, 4, 8 and 16 receivers at once\n"
+    "  --latency  only 64 KiB through an adapter's latency timer of 1 and 16 ms\n"
+    "  --keep     keep the scratch directory (images, flash dumps, I/O logs)\n";
 
 }  // namespace
 
@@ -338,7 +354,7 @@ bool RunMany(const std::string& dir, int ports, const std::string& image, ManyRe
 }
 
 int main(int argc, char** argv) {
-  bool quick = false, many = false;
+  bool quick = false, many = false, latency = false;
   Bench bench;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -346,6 +362,8 @@ int main(int argc, char** argv) {
       quick = true;
     } else if (arg == "--many") {
       many = true;
+    } else if (arg == "--latency") {
+      latency = true;
     } else if (arg == "--keep") {
       bench.keep = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -387,6 +405,28 @@ int main(int argc, char** argv) {
       }
       ReportMany(results, size, size == 64 * 1024);
     }
+    std::error_code ignored;
+    if (!bench.keep) std::filesystem::remove_all(bench.dir, ignored);
+    return 0;
+  }
+
+  if (latency) {
+    std::vector<std::pair<int, TransferResult>> results;
+    std::string why;
+    for (const uint32_t baud : {115200u, 230400u}) {
+      for (const int ms : {1, 16}) {
+        std::fprintf(stderr, "line_bench: %u bit/s, adapter latency %d ms...\n", baud, ms);
+        bench.adapterLatencyMs = ms;
+        TransferResult r;
+        if (!bench.transfer(baud, 64 * 1024, false, &r, &why)) {
+          std::fprintf(stderr, "line_bench: %s\nline_bench: scratch kept in %s\n", why.c_str(),
+                       bench.dir.c_str());
+          return 1;
+        }
+        results.emplace_back(ms, r);
+      }
+    }
+    ReportLatency(results, kRequestSize);
     std::error_code ignored;
     if (!bench.keep) std::filesystem::remove_all(bench.dir, ignored);
     return 0;

@@ -114,6 +114,23 @@ void Report(const std::vector<TransferResult>& results, const FwpRun& wait, uint
   }
 }
 
+void ReportLatency(const std::vector<std::pair<int, TransferResult>>& results,
+                   uint32_t requestSize) {
+  std::printf("## fwp through an adapter's latency timer (velmora-sim --adapter-latency)\n\n");
+  std::printf("%s. Requests of %u bytes, 64 KiB image set.\n\n", Machine().c_str(), requestSize);
+  std::printf(
+      "| bit/s | latency timer | transfer s | of ceiling | request turnaround median ms | "
+      "transfer time vs 1 ms |\n|---:|---:|---:|---:|---:|---:|\n");
+  for (const auto& [ms, r] : results) {
+    double base = 0;
+    for (const auto& [otherMs, other] : results)
+      if (otherMs == 1 && other.baud == r.baud) base = other.seconds;
+    std::printf("| %u | %d ms | %s | %s %% | %s | %s |\n", r.baud, ms, Fixed(r.seconds, 3).c_str(),
+                Fixed(100 * r.ofCeiling, 2).c_str(), Fixed(r.turnMedianUs / 1000, 3).c_str(),
+                base > 0 ? Fixed(r.seconds / base, 3).c_str() : "-");
+  }
+}
+
 void ReportMany(const std::vector<ManyResult>& results, size_t imageBytes, bool judged) {
   const double one = results.front().perPortMean;
   const auto met = [judged](bool ok) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/measured_run.h"
@@ -44,6 +45,12 @@ void Report(const std::vector<TransferResult>& results, const FwpRun& wait, uint
 // Each untraced run next to the traced run made straight after it.
 void ReportTrace(const std::vector<TransferResult>& plain,
                  const std::vector<TransferResult>& traced);
+
+// The same transfer through a USB adapter whose latency timer is 1 ms (the
+// low-latency mode) and 16 ms (the default), at each rate: pairs of the
+// timer's milliseconds and the run.
+void ReportLatency(const std::vector<std::pair<int, TransferResult>>& results,
+                   uint32_t requestSize);
 
 // One table per image size; the targets are judged for the 64 KiB rows only.
 void ReportMany(const std::vector<ManyResult>& results, size_t imageBytes, bool judged);

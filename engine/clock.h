@@ -24,6 +24,14 @@ class Clock {
   // clock: lets a little time pass without burning the processor. Returns
   // within about 1 ms.
   virtual void idle() = 0;
+
+  // A wait tells the clock when its time will be up (the first reading at
+  // which it has run out) when it starts, with `waiting` true, and that it has
+  // ended, with `waiting` false. In between the engine only reads the line
+  // and looks at the clock, so a clock that can let idle time pass at once (a
+  // test's virtual clock) may skip ahead to that reading, and never past it.
+  // The platform clock ignores it.
+  virtual void waiting(bool /*waiting*/, int32_t /*timeUpMs*/) {}
 };
 
 // The monotonic process clock; starts at 0 when the process starts.

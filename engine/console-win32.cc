@@ -1,4 +1,5 @@
 // The console on Windows: stdio for the texts, as the C runtime writes them
+// (in the ANSI code page: the engine's UTF-8 is converted on the way out)
 // (standard output is in text mode, so each line end reaches a file or pipe
 // as CR LF, and a console shows it as a line end either way; the address
 // updates' backspaces pass unchanged). The short usage's wait is the command
@@ -14,6 +15,7 @@
 #include <cstdlib>
 
 #include "engine/console.h"
+#include "engine/utf8-win32.h"
 
 namespace {
 
@@ -27,6 +29,10 @@ BOOL WINAPI EndKeyWait(DWORD) {
 
 class Win32Console : public StdioConsole {
  public:
+  // The texts are UTF-8 inside; out they go in the ANSI code page.
+  void write(std::string_view text) override { StdioConsole::write(AnsiFromUtf8(text)); }
+  void writeError(std::string_view line) override { StdioConsole::writeError(AnsiFromUtf8(line)); }
+
   // One character; on a console it arrives with Enter. End of input ends the
   // wait as well.
   void waitForKey() override {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/detect.h"
 #include "engine/programmer.h"
 #include "engine/reply_reader.h"
 #include "engine/run_observer.h"
@@ -31,6 +32,7 @@ class FullRunTest : public EngineTest {
       words.push_back(WriteFile(std::to_string(slot) + ".bin", images[slot]));
     }
     VirtualPortOpener own(model);
+    own.clock.skipIdle = skipIdle;
     const int result = Run(words, hooks);
     if (log) *log = own.log;
     return result;
@@ -43,6 +45,7 @@ class FullRunTest : public EngineTest {
   }
 
   bool present[kSlotCount] = {};
+  bool skipIdle = false;      // the virtual clock's, as the fuzz targets run it
   RunHooks* hooks = nullptr;  // RunProgrammer's, when set; else ProgrammerMain
 };
 
@@ -146,6 +149,55 @@ TEST_F(FullRunTest, FailedImageAndSilentBootKeepTheirFlashErased) {
   EXPECT_EQ(model.images().size(), 3u);  // nothing after the failed one
   const std::string end = "\nProgramming failed!\n";
   EXPECT_EQ(console.out.substr(console.out.size() - end.size()), end);
+}
+
+// The fuzz targets let the idle time of a wait pass in one step
+// (VirtualClock::skipIdle, LinePeer::nextByteMs): the engine must see the
+// line exactly as it does a millisecond at a time, on runs that scan every
+// rate, switch, write with line timing, wait out a silent Boot and time out.
+TEST_F(FullRunTest, SkippingIdleTimeChangesNothingTheEngineSees) {
+  const auto asText = [](const std::vector<LineEvent>& log) {
+    std::string text;
+    for (const LineEvent& e : log) {
+      text += std::to_string(e.kind) + " " + std::to_string(e.timeMs) + " " +
+              std::to_string(e.baud) + " " + std::to_string(e.bytes.size()) + ":";
+      text.append(e.bytes.begin(), e.bytes.end());
+      text += "\n";
+    }
+    return text;
+  };
+  ReceiverConfig firmware;
+  firmware.firmwareBaud = 38400;
+  firmware.lineTiming = true;
+  ReceiverConfig protectedBoot;
+  protectedBoot.startInLoader = true;
+  protectedBoot.loaderBaud = 57600;
+  protectedBoot.faults.bootWriteProtected = true;
+  ReceiverConfig silent;
+  silent.emitSentences = false;
+  ReceiverConfig silentAfterRequest = firmware;
+  silentAfterRequest.faults.silentAfterRequest = 2;
+  for (const ReceiverConfig& config : {firmware, protectedBoot, silent, silentAfterRequest}) {
+    std::string images[kSlotCount];
+    images[0] = SeededImage(600, 1);
+    images[2] = SeededImage(5000, 2);
+    std::string seen[2], said[2];
+    int result[2];
+    for (int skip = 0; skip < 2; ++skip) {
+      skipIdle = skip == 1;
+      ClearReadersForTesting();
+      g_programmingBaud = 115200;
+      console.out.clear();
+      ReceiverModel model(config);
+      std::vector<LineEvent> log;
+      result[skip] = RunOn(model, images, {}, &log);
+      seen[skip] = asText(log);
+      said[skip] = console.out;
+    }
+    EXPECT_EQ(result[1], result[0]);
+    EXPECT_TRUE(seen[1] == seen[0]) << "the line differs";
+    EXPECT_EQ(said[1], said[0]);
+  }
 }
 
 // What a run observer is told, as words.

@@ -1,6 +1,7 @@
 // Image files on Windows: opened for reading with others allowed to read too,
 // then taken only when the handle is a disk file (not a console, a device
-// such as NUL or COM1, or a pipe).
+// such as NUL or COM1, or a pipe). The name (UTF-8) goes to the wide calls,
+// so any letters and any length open (utf8-win32.h).
 #include <windows.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <new>
 
 #include "engine/image_file.h"
+#include "engine/utf8-win32.h"
 
 namespace {
 
@@ -46,11 +48,12 @@ ImageFileStatus ReadOpenFile(HANDLE file, std::unique_ptr<uint8_t[]>* data, int3
 ImageFileStatus ReadImageFile(const char* path, std::unique_ptr<uint8_t[]>* data, int32_t* length) {
   // A directory is no image, like a file that is not there. (Devices and
   // pipes may have no attributes at all; they are found out once open.)
-  const DWORD attributes = GetFileAttributesA(path);
+  const std::wstring name = WideFilePath(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return ImageFileStatus::kNotFound;
-  const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return ImageFileStatus::kNotFound;
   const ImageFileStatus status = ReadOpenFile(file, data, length);
   CloseHandle(file);

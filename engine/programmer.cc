@@ -93,6 +93,10 @@ Parse ParseWords(int count, char** words, const char** portName, const char* pat
         Print("%s", kImageTable[image].missing);
         return Parse::kFailed;
       }
+      // The later path wins; the user hears of it, for a typo may hide there.
+      if (paths[image] != nullptr)
+        EngineConsole().writeError(std::string(word) + " given twice: " + words[i + 1] +
+                                   " replaces " + paths[image]);
       paths[image] = words[++i];
     } else if (std::strcmp(key, "uart") == 0) {
       if (!hasNext) {

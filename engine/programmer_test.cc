@@ -197,6 +197,8 @@ TEST_F(ProgrammerTest, BootFirstMakesTheDsuModeAndTheLastPathWins) {
   const std::string end = "\b\b\b\b\b\b\b\b00000000\nDevice no response!\nDevice not found!\n";
   ASSERT_GE(console.out.size(), end.size());
   EXPECT_EQ(console.out.substr(console.out.size() - end.size()), end);
+  // The path given first is not used silently.
+  EXPECT_EQ(console.err, "-app given twice: " + second + " replaces " + first + "\n");
 }
 
 TEST_F(ProgrammerTest, ReceiverReadyWithoutImagesEndsWithOne) {

@@ -9,8 +9,12 @@ void PostProgress(unsigned code, int32_t value) {
   if (g_hProgressWnd) g_hProgressWnd->PostMessage(kProgressMessage, code, value);
 }
 
+bool WaitWhileRunHeld() {
+  return g_hProgressWnd && g_hProgressWnd->WaitWhileHeld();
+}
+
 int ReadRunFlag() {
-  if (g_hProgressWnd) g_hProgressWnd->WaitWhileHeld();
+  WaitWhileRunHeld();
   if (RunAborted()) return 0;
   return g_pRunFlag ? g_pRunFlag->load() : 1;
 }

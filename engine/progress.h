@@ -46,11 +46,12 @@ class ProgressWindow {
   virtual void PostMessage(unsigned message, unsigned code, int32_t value) noexcept = 0;
 
   // Called on the engine's thread at every run-flag check, just before the
-  // flag is read. A front end that asks the user whether to stop holds the
-  // run here while the question is shown, so the run makes no progress
-  // meanwhile. It must not wait for anything the caller of the check holds.
-  // Returns at once by default.
-  virtual void WaitWhileHeld() noexcept {}
+  // flag is read, and at every turn of the timed waits (reply_reader.h). A
+  // front end that asks the user whether to stop holds the run here while
+  // the question is shown, so the run makes no progress meanwhile wherever
+  // it is. It must not wait for anything the caller of the check holds.
+  // Returns whether it waited; returns false at once by default.
+  virtual bool WaitWhileHeld() noexcept { return false; }
 };
 
 extern ProgressWindow* g_hProgressWnd;
@@ -59,6 +60,9 @@ extern std::atomic<int>* g_pRunFlag;
 // Posts kProgressMessage with `code` and `value` to g_hProgressWnd, if there
 // is one.
 void PostProgress(unsigned code, int32_t value);
+
+// Waits while g_hProgressWnd holds the run; whether it did.
+bool WaitWhileRunHeld();
 
 // The run flag as the engine reads it: afresh at every call, 1 when no flag
 // is published, 0 once the run is aborted. Waits first while g_hProgressWnd

@@ -56,9 +56,13 @@ void CloseSentence() {
 
 }  // namespace
 
-int PollReply() {
+namespace {
+
+// PollReply, telling in `got` whether a byte arrived.
+int PollReplyByte(bool* got) {
   uint8_t b;
-  if (SerialPort::read(&b, 1) != 1) return 0;
+  *got = SerialPort::read(&b, 1) == 1;
+  if (!*got) return 0;
   ReplyReader& r = g_reply;
 
   // A 0x00 byte neither enters the window nor breaks a token.
@@ -111,15 +115,11 @@ int PollReply() {
   return 0;
 }
 
-void ResetReplyReader() {
-  uint8_t dropped;
-  SerialPort::read(&dropped, 1);
-  g_reply.windowLength = 0;
-}
-
-int PollSentence() {
+// PollSentence, telling in `got` whether a byte arrived.
+int PollSentenceByte(bool* got) {
   uint8_t b;
-  if (SerialPort::read(&b, 1) != 1) return 0;
+  *got = SerialPort::read(&b, 1) == 1;
+  if (!*got) return 0;
   const bool whiteSpace = (b >= 0x09 && b <= 0x0D) || b == 0x20;
   const bool printable = b >= 0x20 && b <= 0x7E;
   if (!whiteSpace && !printable) {  // control byte, noise included
@@ -145,6 +145,24 @@ int PollSentence() {
     g_sentence.sentence[g_sentence.length] = '\0';
   }
   return 0;
+}
+
+}  // namespace
+
+int PollReply() {
+  bool got;
+  return PollReplyByte(&got);
+}
+
+void ResetReplyReader() {
+  uint8_t dropped;
+  SerialPort::read(&dropped, 1);
+  g_reply.windowLength = 0;
+}
+
+int PollSentence() {
+  bool got;
+  return PollSentenceByte(&got);
 }
 
 void ResetSentenceReader() {
@@ -183,14 +201,61 @@ int TimerExpired() {
 
 namespace {
 
+// The first clock reading at which the armed timer's time is up.
+int32_t TimeUpMs() {
+  return static_cast<int32_t>(static_cast<uint32_t>(g_timer.start) + g_timer.limit + 1u);
+}
+
+// Tells the clock in force, for as long as it lives, when the armed timer's
+// time is up (clock.h).
+class ClockKnowsTheWait {
+ public:
+  ClockKnowsTheWait() { EngineClock().waiting(true, TimeUpMs()); }
+  ~ClockKnowsTheWait() { EngineClock().waiting(false, 0); }
+  ClockKnowsTheWait(const ClockKnowsTheWait&) = delete;
+  ClockKnowsTheWait& operator=(const ClockKnowsTheWait&) = delete;
+};
+
+// Whether the time-out was overrun by more than a poll takes: the thread was
+// held up (stopped, or the machine suspended) during the last read.
+bool HeldUpPastTheTimeout() {
+  const auto elapsed = static_cast<int32_t>(static_cast<uint32_t>(EngineClock().nowMs()) -
+                                            static_cast<uint32_t>(g_timer.start));
+  return elapsed > static_cast<int32_t>(g_timer.limit) + kHeldUpMs;
+}
+
+// Waits while the front end holds the run (its stop question is up). The
+// time held does not count against the armed timer: a wait goes on after
+// the answer with the time it had left, so a reply that came meanwhile is
+// still taken.
+void HoldTimer() {
+  if (!g_hProgressWnd) return;
+  const auto before = static_cast<uint32_t>(EngineClock().nowMs());
+  if (!WaitWhileRunHeld()) return;
+  const uint32_t held = static_cast<uint32_t>(EngineClock().nowMs()) - before;
+  g_timer.start = static_cast<int32_t>(static_cast<uint32_t>(g_timer.start) + held);
+  EngineClock().waiting(true, TimeUpMs());
+}
+
 // Polls `poll` until it completes something (1), or `ms` have passed or the
-// run is cut short (0).
-int WaitFor(int ms, int (*poll)()) {
+// run is cut short (0). When the time is up while bytes are arriving, or the
+// thread was held up past it, what is already readable is taken first: a
+// reply that arrived meanwhile still counts, and only a read that finds
+// nothing (or kLateBytesMax bytes that complete nothing) ends the wait.
+int WaitFor(int ms, int (*poll)(bool*)) {
   StartTimer(ms);
   if (TimerExpired() || RunCutShort()) return 0;
+  const ClockKnowsTheWait hint;
   for (;;) {
-    if (poll()) return 1;
-    if (TimerExpired() || RunCutShort()) return 0;
+    bool got = false;
+    if (poll(&got)) return 1;
+    HoldTimer();
+    if (RunCutShort()) return 0;
+    if (!TimerExpired()) continue;
+    got = got || HeldUpPastTheTimeout();
+    for (int late = 0; got && late < kLateBytesMax; ++late)
+      if (poll(&got)) return 1;
+    return 0;
   }
 }
 
@@ -201,16 +266,20 @@ bool RunCutShort() {
 }
 
 int WaitForReply(int ms) {
-  return WaitFor(ms, PollReply);
+  return WaitFor(ms, PollReplyByte);
 }
 
 int WaitForSentence(int ms) {
-  return WaitFor(ms, PollSentence);
+  return WaitFor(ms, PollSentenceByte);
 }
 
 void Delay(int ms) {
   StartTimer(ms);
-  while (!TimerExpired() && !RunAborted()) EngineClock().idle();
+  const ClockKnowsTheWait hint;
+  while (!TimerExpired() && !RunAborted()) {
+    EngineClock().idle();
+    HoldTimer();
+  }
 }
 
 const char* SentenceTextForTesting() {

@@ -58,11 +58,22 @@ int TimerExpired();
 // port's line has gone away.
 bool RunCutShort();
 
+// The waits below also hold while the front end holds the run
+// (progress.h); the time held does not count against `ms`.
+//
 // 1 if a reply completes before `ms` milliseconds have passed, else 0; 0 at
-// once when the run is cut short.
+// once when the run is cut short. When the time is up, what is already
+// readable is taken first, so a reply that arrived while this thread was held
+// up (stopped by a signal, the machine suspended) is not lost: if the last
+// read brought a byte, or the clock has run more than kHeldUpMs past the
+// time-out, the wait reads on while bytes come, and returns 0 only at a read
+// that finds nothing, or after kLateBytesMax bytes that complete nothing. A
+// time-out on a quiet line ends as it always did.
 int WaitForReply(int ms);
+constexpr int kHeldUpMs = 50;
+constexpr int kLateBytesMax = 4096;
 // 1 if a sentence completes before `ms` milliseconds have passed, else 0; 0
-// at once when the run is cut short.
+// at once when the run is cut short. The time-out's end as for WaitForReply.
 int WaitForSentence(int ms);
 // Returns once `ms` milliseconds have passed, or at once when the run is
 // aborted; reads nothing.

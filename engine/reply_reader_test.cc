@@ -139,11 +139,123 @@ TEST_F(ReplyReaderTest, WaitsLastTheirTimeOutToTheMillisecond) {
   EXPECT_EQ(now() - start, 50);
 }
 
+// A front end that holds the run once, at the wait's tenth turn, while 5 s
+// pass (its stop question is up): the wait goes on afterwards with the time
+// it had left, so what came meanwhile (at 50 ms) is still taken.
+class HoldingWindow : public RecordingWindow {
+ public:
+  explicit HoldingWindow(VirtualClock& clock) : clock_(clock) {}
+  bool WaitWhileHeld() noexcept override {
+    if (++turns_ != 10) return false;
+    clock_.advance(5000);
+    return true;
+  }
+
+ private:
+  VirtualClock& clock_;
+  int turns_ = 0;
+};
+
+TEST_F(ReplyReaderTest, TimeHeldDoesNotCountAgainstAWait) {
+  const struct {
+    const char* name;
+    int (*wait)();
+    int result;
+    int32_t took;
+  } cases[] = {
+      {"reply", [] { return WaitForReply(100); }, 1, 5010},
+      {"sentence", [] { return WaitForSentence(100); }, 1, 5010},
+      {"delay", [] { return Delay(100), 0; }, 0, 5101},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HoldingWindow holding(line.clock);
+    g_hProgressWnd = &holding;
+    peer.send("$GP\nRX", now() + 50);
+    const int32_t start = now();
+    EXPECT_EQ(c.wait(), c.result);
+    EXPECT_EQ(now() - start, c.took);
+    g_hProgressWnd = nullptr;
+    ResetSentenceReader();
+  }
+}
+
 TEST_F(ReplyReaderTest, TimerSurvivesAClockThatWraps) {
   line.clock.advance(INT32_MAX - 5);
   const int32_t start = now();
   EXPECT_EQ(WaitForReply(20), 0);
   EXPECT_EQ(static_cast<uint32_t>(now()) - static_cast<uint32_t>(start), 21u);
+}
+
+// A reply whose bytes arrive while the programmer is held up (stopped by a
+// signal, a suspended laptop): after `heldAfter` of its bytes were read, the
+// clock jumps `holdMs` during one read (which finds nothing when `heldAfter`
+// is 0), and the rest of the reply is readable at once after it. With
+// `heldAfter` -1 nothing holds it up, and the reply is readable from
+// `readableFromMs` on.
+struct HeldUpReply : public LinePeer {
+  void receive(int64_t, uint32_t, const uint8_t*, size_t) override {}
+  size_t transmit(int64_t nowMs, uint32_t, uint8_t* buffer, size_t count) override {
+    if (count == 0) return 0;
+    if (!held && heldAfter >= 0 && given == static_cast<size_t>(heldAfter)) {
+      held = true;
+      clock->advance(holdMs);
+      if (heldAfter == 0) return 0;
+    }
+    const bool before = heldAfter >= 0 && given < static_cast<size_t>(heldAfter);
+    if (!(held || before || heldAfter < 0) || nowMs < readableFromMs || given >= reply.size())
+      return 0;
+    buffer[0] = static_cast<uint8_t>(reply[given++]);
+    return 1;
+  }
+
+  std::string reply;
+  int heldAfter = -1;
+  int32_t holdMs = 0;
+  int64_t readableFromMs = 0;
+  VirtualClock* clock = nullptr;
+  bool held = false;
+  size_t given = 0;
+};
+
+// When the time is up, what already arrived is taken before the reply is
+// called lost; a reply that only comes after the time-out is lost all the
+// same, and the wait still ends on time.
+TEST_F(ReplyReaderTest, AReplyThatArrivedWhileHeldUpIsNotLost) {
+  struct Case {
+    const char* name;
+    int heldAfter;
+    int32_t holdMs;
+    int64_t readableFromMs;
+    int replied;
+    int32_t tookMs;
+  };
+  const Case cases[] = {
+      {"held up between the reply's bytes", 1, 9000, 0, 1, 9000},
+      {"held up between the values' bytes", 5, 20000, 0, 1, 20000},
+      {"held up in a read that found nothing", 0, 9000, 0, 1, 9001},
+      {"a reply that comes only after the time-out", -1, 0, 8010, 0, 8001},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClearReadersForTesting();
+    HeldUpReply peerHeld;
+    peerHeld.reply = "BR" + U32(0x10000) + U32(0x100FF);
+    peerHeld.heldAfter = c.heldAfter;
+    peerHeld.holdMs = c.holdMs;
+    peerHeld.readableFromMs = c.readableFromMs;
+    {
+      VirtualPortOpener heldLine(peerHeld);
+      peerHeld.clock = &heldLine.clock;
+      SerialPort::install(SerialPort::open("COM1", 115200));
+      EXPECT_EQ(WaitForReply(8000), c.replied);
+      EXPECT_EQ(heldLine.clock.nowMs(), c.tookMs);
+      if (c.replied) {
+        EXPECT_STREQ(ReplyText(), "BR");
+        EXPECT_EQ(RequestEnd(), 0x100FFu);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <sstream>
+#include <string_view>
 #include <utility>
 
 #include "engine/protocol.h"
@@ -19,14 +20,14 @@ constexpr size_t kRateDigits = 10;
 enum class Cut { kNo, kNeedMore, kFull };
 
 // Whether `p` begins with `fixed` and holds `total` bytes.
-Cut Match(const std::string& p, const std::string& fixed, size_t total) {
+Cut Match(std::string_view p, std::string_view fixed, size_t total) {
   if (p.size() < fixed.size())
     return fixed.compare(0, p.size(), p) == 0 ? Cut::kNeedMore : Cut::kNo;
   if (p.compare(0, fixed.size(), fixed) != 0) return Cut::kNo;
   return p.size() >= total ? Cut::kFull : Cut::kNeedMore;
 }
 
-uint32_t U32(const std::string& s, size_t at) {
+uint32_t U32(std::string_view s, size_t at) {
   uint32_t v = 0;
   for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<uint8_t>(s[at + i]);
   return v;
@@ -95,9 +96,13 @@ void FrameDecoder::finish() {
 }
 
 void FrameDecoder::cutFrames(bool atEnd) {
-  while (!pending_.empty()) {
-    const std::string& p = pending_;
-    const int64_t time = pendingTimes_[0];
+  // Frames are cut from `head` on, and what was cut is dropped once at the
+  // end: a record of many bytes that form no frame costs time in proportion
+  // to its length.
+  size_t head = 0;
+  while (head < pending_.size()) {
+    const std::string_view p = std::string_view(pending_).substr(head);
+    const int64_t time = pendingTimes_[head];
     size_t used = 0;
     bool needMore = false;
     auto consider = [&](Cut cut, size_t total) {
@@ -110,7 +115,7 @@ void FrameDecoder::cutFrames(bool atEnd) {
       ProtocolFrame f;
       f.kind = kind;
       f.time = time;
-      f.endTime = pendingTimes_[used - 1];
+      f.endTime = pendingTimes_[head + used - 1];
       f.text = std::move(text);
       return f;
     };
@@ -131,7 +136,7 @@ void FrameDecoder::cutFrames(bool atEnd) {
           run_.time = time;
           run_.first = address;
         }
-        run_.endTime = pendingTimes_[used - 1];
+        run_.endTime = pendingTimes_[head + used - 1];
         run_.next = address + n;
         run_.count += 1;
         run_.bytes += n;
@@ -156,22 +161,24 @@ void FrameDecoder::cutFrames(bool atEnd) {
           } else if (digits > 0 &&
                      consider(Match(p.substr(digitsEnd), kSwitchEnd, kSwitchEnd.size()),
                               digitsEnd + kSwitchEnd.size())) {
-            emit(frame(ProtocolFrame::Kind::kSwitch, p.substr(kSwitchStart.size(), digits)));
+            emit(frame(ProtocolFrame::Kind::kSwitch,
+                       std::string(p.substr(kSwitchStart.size(), digits))));
           }
         }
       }
     }
     if (used == 0) {
-      if (needMore && !atEnd) return;
+      if (needMore && !atEnd) break;
       // No frame begins here: the byte is kept as it is.
       if (sentUnknown_.text.empty()) sentUnknown_.time = time;
       sentUnknown_.endTime = time;
       sentUnknown_.text += p[0];
       used = 1;
     }
-    pending_.erase(0, used);
-    pendingTimes_.erase(pendingTimes_.begin(), pendingTimes_.begin() + static_cast<long>(used));
+    head += used;
   }
+  pending_.erase(0, head);
+  pendingTimes_.erase(pendingTimes_.begin(), pendingTimes_.begin() + static_cast<long>(head));
 }
 
 void FrameDecoder::receiverByte(int64_t time, uint8_t byte) {

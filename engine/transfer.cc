@@ -162,6 +162,7 @@ int TransferImages() {
     result = 1;
     bool aborted = false;
     uint64_t askedBytes = 0, requests = 0;
+    int emptyInARow = 0;  // requests in a row that asked for no bytes
     for (;;) {
       if (!WaitForReply(kReplyTimeoutMs)) {
         if (RunAborted()) {
@@ -184,9 +185,10 @@ int TransferImages() {
         const uint32_t end = RequestEnd();
         PrintAddress(start);
         askedBytes += RequestedBytes(start, end);
+        emptyInARow = start < end ? 0 : emptyInARow + 1;
         if (!RequestIsSane(address, image.length, start, end) ||
             askedBytes > MaxRequestedBytes(image.length) ||
-            ++requests > MaxRequests(image.length)) {
+            ++requests > MaxRequests(image.length) || emptyInARow >= kMaxEmptyRequestsInARow) {
           Print("\nWrong message!");
           result = 0;
           break;

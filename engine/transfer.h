@@ -34,6 +34,11 @@ int TransferImages();
 // image 8 times over plus 64 KiB), or sends more than MaxRequests(length)
 // requests (one for every 16 of those bytes), is taken to ask forever, and
 // the run ends with "\nWrong message!".
+//
+// A request that asks for no bytes (its end not above its start) is answered
+// with none; kMaxEmptyRequestsInARow of them in a row end the run the same
+// way, however large the image's budget.
+constexpr int kMaxEmptyRequestsInARow = 256;
 constexpr uint64_t kResendFactor = 8;
 constexpr uint64_t kResendSlack = 64 * 1024;
 constexpr uint64_t kBytesPerRequestFloor = 16;

@@ -21,6 +21,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -30,8 +31,8 @@
 #include "engine/console.h"
 #include "engine/detect.h"
 #include "engine/programmer.h"
-#include "engine/protocol.h"
 #include "engine/progress.h"
+#include "engine/protocol.h"
 #include "engine/reply_reader.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/fuzz_support.h"
@@ -62,6 +63,7 @@ class SilentPeer : public LinePeer {
  public:
   void receive(int64_t, uint32_t, const uint8_t*, size_t) override {}
   size_t transmit(int64_t, uint32_t, uint8_t*, size_t) override { return 0; }
+  int64_t nextByteMs(int64_t) const override { return INT64_MAX; }
 };
 
 // Passes everything on to `inner`, and stops the fuzzer when virtual time
@@ -77,23 +79,43 @@ class BoundedPeer : public LinePeer {
     FUZZ_CHECK(nowMs <= kTimeBoundMs);
     return inner_.transmit(nowMs, baud, buffer, count);
   }
+  int64_t nextByteMs(int64_t nowMs) const override { return inner_.nextByteMs(nowMs); }
 
  private:
   LinePeer& inner_;
 };
 
-void WriteImageFile(const char* name, FuzzInput& in) {
+// Makes image file `index` ("a", "b" or "c") hold what the input says, or
+// removes it. A file is written only when its bytes change: most inputs leave
+// them as they were, and writing costs more than the run itself. What each
+// file holds is kept without the heap, so that a run allocates nothing it
+// does not free (libFuzzer would take that for a leak and run it again).
+void WriteImageFile(int index, FuzzInput& in) {
+  struct Held {
+    bool present = false;
+    size_t length = 0;
+    char bytes[700];
+  };
+  static Held held[3];
+  static const char* const kNames[3] = {"a", "b", "c"};
   const uint16_t length = in.u16();
-  const std::string pattern = in.bytes(in.byte() % 16);
-  const std::string path = g_dir + "/" + name;
+  const std::string_view pattern = in.view(in.byte() % 16);
+  const std::string path = g_dir + "/" + kNames[index];
+  Held& h = held[index];
   if (length & 0x8000) {
-    std::remove(path.c_str());
+    if (h.present) std::remove(path.c_str());
+    h.present = false;
     return;
   }
-  std::string bytes(length % 700, '\x5A');
-  for (size_t i = 0; i < bytes.size() && !pattern.empty(); ++i)
-    bytes[i] = pattern[i % pattern.size()];
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  char bytes[700];
+  const size_t n = length % 700;
+  for (size_t i = 0; i < n; ++i) bytes[i] = pattern.empty() ? '\x5A' : pattern[i % pattern.size()];
+  if (h.present && h.length == n && std::memcmp(h.bytes, bytes, n) == 0) return;
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(bytes, static_cast<std::streamsize>(n));
+  h.present = true;
+  h.length = n;
+  std::memcpy(h.bytes, bytes, n);
 }
 
 bool TakesValue(const std::string& word) {
@@ -129,12 +151,19 @@ int Count(const std::vector<LineEvent>& log, LineEvent::Kind kind) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char pattern[] = "/tmp/velmora-fuzz-XXXXXX";
-  if (!mkdtemp(pattern)) {
+  // In memory where there is such a file system: the image files change
+  // with the inputs.
+  for (const char* base : {"/dev/shm", "/tmp"}) {
+    std::string pattern = std::string(base) + "/velmora-fuzz-XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) {
+      g_dir = pattern;
+      break;
+    }
+  }
+  if (g_dir.empty()) {
     std::perror("mkdtemp");
     std::abort();
   }
-  g_dir = pattern;
   std::atexit(RemoveDirectory);
   mkdir((g_dir + "/d").c_str(), 0700);
   g_home = open(".", O_RDONLY | O_DIRECTORY);
@@ -146,9 +175,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   const uint8_t flags = in.byte();
-  WriteImageFile("a", in);
-  WriteImageFile("b", in);
-  WriteImageFile("c", in);
+  for (int file = 0; file < 3; ++file) WriteImageFile(file, in);
   std::vector<std::string> words = Words(in.rest());
 
   const int receiver = flags & 3;
@@ -163,6 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     config.firmwareBaud = static_cast<uint32_t>(kSentenceScanRates[rate % 6]);
     config.requestSize = kRequestSizes[(flags >> 5) & 3];
     config.keepTranscript = false;
+    config.keepFlash = false;
     model = std::make_unique<ReceiverModel>(config);
   }
   BoundedPeer peer(model ? static_cast<LinePeer&>(*model) : silent);
@@ -179,6 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int opens, closes;
   {
     VirtualPortOpener line(peer);
+    line.clock.skipIdle = true;
     line.refuse = receiver == 3;
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());

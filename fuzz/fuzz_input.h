@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class FuzzInput {
  public:
@@ -35,6 +36,13 @@ class FuzzInput {
     return s;
   }
   std::string rest() { return bytes(left()); }
+  // The same as bytes(), without a copy: valid as long as the input is.
+  std::string_view view(size_t count) {
+    const size_t n = count < left() ? count : left();
+    const std::string_view s(reinterpret_cast<const char*>(data_ + at_), n);
+    at_ += n;
+    return s;
+  }
 
  private:
   const uint8_t* data_;

@@ -1,5 +1,6 @@
 #include "fuzz/fuzz_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,21 +16,33 @@ bool Verbose() {
 }
 
 void ScheduledLink::add(std::string_view bytes, uint64_t atMs) {
+  if (bytes.empty()) return;
   if (atMs < lastAtMs()) atMs = lastAtMs();
-  for (char c : bytes) queue_.push_back({atMs, static_cast<uint8_t>(c)});
+  if (read_ == bytes_.size() || chunks_.back().atMs != atMs)
+    chunks_.push_back({atMs, bytes_.size()});
+  bytes_.append(bytes);
 }
 
 size_t ScheduledLink::read(void* buffer, size_t count) {
-  auto* out = static_cast<uint8_t*>(buffer);
+  auto* out = static_cast<char*>(buffer);
   size_t got = 0;
-  while (got < count && readable()) {
-    out[got++] = queue_.front().byte;
-    consumed_ += static_cast<char>(queue_.front().byte);
-    queue_.pop_front();
+  const size_t added = bytes_.size();
+  while (got < count && read_ < added && chunks_[chunk_].atMs <= elapsed_) {
+    const size_t end = chunk_ + 1 < chunks_.size() ? chunks_[chunk_ + 1].from : added;
+    const size_t n = std::min(count - got, end - read_);
+    if (n == 1)  // the readers' one byte at a time
+      out[got] = bytes_[read_];
+    else
+      std::memcpy(out + got, bytes_.data() + read_, n);
+    got += n;
+    read_ += n;
+    if (read_ == end) ++chunk_;
   }
   if (got == 0) {
-    clock_.advance(1);
-    ++elapsed_;
+    const uint64_t next = nextAtMs();
+    elapsed_ += clock_.passIdle(next == UINT64_MAX ? UINT64_MAX
+                                : next > elapsed_  ? next - elapsed_
+                                                   : 0);
   }
   return got;
 }

@@ -9,10 +9,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/clock.h"
 #include "engine/console.h"
@@ -33,8 +33,10 @@ class NullConsole : public Console {
 };
 
 // A serial link whose receiver end is a schedule: each byte becomes readable
-// at a virtual time. A read that finds nothing readable lets one millisecond
-// pass on `clock`, as a real read waits out its time-out.
+// at a virtual time. A read that finds nothing readable lets time pass on
+// `clock` as VirtualLine's does: one millisecond, as a real read waits out its
+// time-out, or while the engine waits (with the clock's skipIdle) up to the
+// next byte or the wait's end at once.
 class ScheduledLink : public SerialLink {
  public:
   explicit ScheduledLink(VirtualClock& clock) : clock_(clock) {}
@@ -48,25 +50,32 @@ class ScheduledLink : public SerialLink {
   bool write(const void*, size_t) override { return true; }
   size_t read(void* buffer, size_t count) override;
 
+  // Room for `bytes` bytes in all, so that adding them allocates nothing.
+  void reserve(size_t bytes) { bytes_.reserve(bytes); }
+
   // Milliseconds since the link was made.
   uint64_t elapsedMs() const { return elapsed_; }
-  // Every byte read so far, in order.
-  const std::string& consumed() const { return consumed_; }
+  // Every byte read so far, in order, and how many.
+  std::string_view consumed() const { return std::string_view(bytes_).substr(0, read_); }
+  size_t consumedCount() const { return read_; }
   // Whether a byte is readable now.
-  bool readable() const { return !queue_.empty() && queue_.front().atMs <= elapsed_; }
-  uint64_t lastAtMs() const { return queue_.empty() ? 0 : queue_.back().atMs; }
+  bool readable() const { return read_ < bytes_.size() && chunks_[chunk_].atMs <= elapsed_; }
+  uint64_t lastAtMs() const { return read_ < bytes_.size() ? chunks_.back().atMs : 0; }
   // When the next byte becomes readable; UINT64_MAX when none is left.
-  uint64_t nextAtMs() const { return queue_.empty() ? UINT64_MAX : queue_.front().atMs; }
+  uint64_t nextAtMs() const { return read_ < bytes_.size() ? chunks_[chunk_].atMs : UINT64_MAX; }
 
  private:
-  struct Scheduled {
+  // Where the bytes readable from one time on begin in bytes_.
+  struct Chunk {
     uint64_t atMs;
-    uint8_t byte;
+    size_t from;
   };
   VirtualClock& clock_;
-  std::deque<Scheduled> queue_;
+  std::string bytes_;  // every byte added, in order; those before read_ were read
+  std::vector<Chunk> chunks_;
+  size_t read_ = 0;
+  size_t chunk_ = 0;  // the chunk that holds bytes_[read_]
   uint64_t elapsed_ = 0;
-  std::string consumed_;
 };
 
 // The reply tokens as engine/reply_reader.h describes them, followed byte by
@@ -126,9 +135,11 @@ template <typename Run, typename Poll, typename Wait, typename Reset>
 void DriveReader(FuzzInput& in, Run& run, Poll poll, Wait wait, Reset reset) {
   static const uint32_t kClockStarts[] = {0, 0x7FFFFF00u, 0xFFFFFF00u, 0x80000000u};
   run.clock.advance(static_cast<int32_t>(kClockStarts[in.byte() % 4]));
+  run.clock.skipIdle = true;
   SetEngineClock(&run.clock);
   ClearReadersForTesting();
   auto link = std::make_unique<ScheduledLink>(run.clock);
+  link->reserve(in.left());
   run.link = link.get();
   SerialPort::install(std::move(link));
 
@@ -139,7 +150,7 @@ void DriveReader(FuzzInput& in, Run& run, Poll poll, Wait wait, Reset reset) {
     if (op <= 3) {
       const size_t n = size_t{in.byte()} + 1;
       if (readableAt < run.link->elapsedMs()) readableAt = run.link->elapsedMs();
-      run.link->add(in.bytes(n), readableAt);
+      run.link->add(in.view(n), readableAt);
     } else if (op == 4) {
       readableAt = run.link->elapsedMs() + uint64_t{in.byte()} * 40;
     } else if (op == 5) {

@@ -11,6 +11,7 @@
 //   7                 ResetReplyReader
 // Whatever is left readable at the end is polled out.
 #include <cstring>
+#include <string_view>
 
 #include "engine/clock.h"
 #include "engine/reply_reader.h"
@@ -28,12 +29,19 @@ struct Run {
   size_t seen = 0;  // bytes of link->consumed() given to the reference
 };
 
+// Whether `text` is `want` and ends there. A plain loop: memcmp would go
+// through the sanitizers' interceptors, which cost more than the compare.
+bool SameText(const char* text, const std::string& want) {
+  for (size_t i = 0; i < want.size(); ++i)
+    if (text[i] != want[i]) return false;
+  return text[want.size()] == '\0';
+}
+
 // The reply state the engine shows must be the reference's.
 void CheckState(const Run& run) {
-  const char* text = ReplyText();
-  FUZZ_CHECK(std::memchr(text, '\0', 201) != nullptr);
-  FUZZ_CHECK(std::strlen(text) <= 200);
-  FUZZ_CHECK(run.reference.text() == text);
+  // The reference's text is at most 200 characters: equal to it and ended
+  // there, the engine's is too.
+  FUZZ_CHECK(SameText(ReplyText(), run.reference.text()));
   FUZZ_CHECK(RequestStart() == run.reference.start());
   FUZZ_CHECK(RequestEnd() == run.reference.end());
 }
@@ -41,7 +49,7 @@ void CheckState(const Run& run) {
 // Feeds the bytes the engine read since the last call to the reference;
 // returns how many of them completed a reply, and whether the last one did.
 int FeedReference(Run& run, bool* lastCompleted) {
-  const std::string& consumed = run.link->consumed();
+  const std::string_view consumed = run.link->consumed();
   int completions = 0;
   *lastCompleted = false;
   for (; run.seen < consumed.size(); ++run.seen) {
@@ -52,9 +60,9 @@ int FeedReference(Run& run, bool* lastCompleted) {
 }
 
 void Poll(Run& run) {
-  const size_t before = run.link->consumed().size();
+  const size_t before = run.link->consumedCount();
   const int got = PollReply();
-  FUZZ_CHECK(run.link->consumed().size() - before <= 1);
+  FUZZ_CHECK(run.link->consumedCount() - before <= 1);
   bool last = false;
   FeedReference(run, &last);
   FUZZ_CHECK(got == (last ? 1 : 0));
@@ -79,9 +87,9 @@ void Wait(Run& run, int ms) {
 }
 
 void Reset(Run& run) {
-  const size_t before = run.link->consumed().size();
+  const size_t before = run.link->consumedCount();
   ResetReplyReader();
-  const size_t after = run.link->consumed().size();
+  const size_t after = run.link->consumedCount();
   FUZZ_CHECK(after - before <= 1);
   if (after > before) ++run.seen;
   run.reference.drop();

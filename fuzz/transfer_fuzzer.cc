@@ -105,6 +105,13 @@ class Loader : public LinePeer {
     return got;
   }
 
+  int64_t nextByteMs(int64_t nowMs) const override {
+    if (!out_.empty()) return std::max(out_.front().atMs, nowMs + 1);
+    // The next transmit schedules the next answer, from its own time on.
+    if (!awaitingWrite_ && !script_.empty() && replies_ < kMaxReplies) return nowMs + 1;
+    return INT64_MAX;
+  }
+
   // After the run: the checks that need the whole of it.
   void finish(int result, int64_t nowMs) {
     checkTime(nowMs);
@@ -208,6 +215,7 @@ class Loader : public LinePeer {
     windows_.emplace_back();
     asked_ = 0;
     requests_ = 0;
+    emptyInARow_ = 0;
   }
 
   void blockDone(const uint8_t* data, size_t count) {
@@ -261,9 +269,11 @@ class Loader : public LinePeer {
     // The image's work is bounded: its length 8 times over plus 64 KiB, in
     // one request for every 16 of those bytes at the most.
     asked_ += burst_.start < burst_.end ? uint64_t{burst_.end} - burst_.start + 1 : 0;
+    emptyInARow_ = burst_.start < burst_.end ? 0 : emptyInARow_ + 1;
     const uint64_t budget = 8 * uint64_t{length()} + 64 * 1024;
+    // ... and at most 255 requests in a row that ask for nothing.
     burst_.sane = burst_.start >= first && burst_.start <= limit && burst_.end <= limit &&
-                  asked_ <= budget && ++requests_ <= budget / 16;
+                  asked_ <= budget && ++requests_ <= budget / 16 && emptyInARow_ < 256;
   }
 
   void send(const std::string& bytes, int64_t atMs) {
@@ -359,6 +369,7 @@ class Loader : public LinePeer {
   const std::vector<Image>& images_;
   uint64_t timeBoundMs_ = 0;
   uint64_t asked_ = 0, requests_ = 0;  // the current image's requests so far
+  int emptyInARow_ = 0;                // its requests in a row that asked for nothing
   int replies_ = 0;
   std::deque<Pending> out_;
   bool awaitingWrite_ = false;
@@ -418,6 +429,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     Loader loader(in, images);
     VirtualPortOpener line(loader);
+    line.clock.skipIdle = true;
     SerialPort::install(SerialPort::open("COM1", 115200));
     g_startTime = line.clock.nowMs();
     const int result = TransferImages();

@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <time.h>
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "engine/console.h"
@@ -18,6 +20,7 @@
 #include "line/child_protocol.h"
 #include "line/port_child.h"
 #include "line/replacement.h"
+#include "serial/output_file.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
 
@@ -121,6 +124,16 @@ bool WaitForReplacement(const ChildPlan& plan) {
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   if (getppid() == 1) _exit(1);  // the parent is already gone
   g_stopFlag = InstallStopSignals();
+  // Job control never stops a port's process: were its port velmora-line's
+  // own controlling terminal, setting it up and reading it from this
+  // background group would raise SIGTTOU and SIGTTIN. So the process gives
+  // that terminal up, and ignores both signals besides.
+  signal(SIGTTOU, SIG_IGN);
+  signal(SIGTTIN, SIG_IGN);
+  if (const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); tty >= 0) {
+    ioctl(tty, TIOCNOTTY);
+    close(tty);
+  }
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   if (null >= 0) {
     dup2(null, STDIN_FILENO);
@@ -141,12 +154,16 @@ bool WaitForReplacement(const ChildPlan& plan) {
   std::unique_ptr<TraceWriter> writer;
   std::unique_ptr<TracingOpener> opener;
   if (!plan.tracePath.empty()) {
-    if (std::FILE* file = std::fopen(plan.tracePath.c_str(), "we")) {
+    std::string why;
+    const int fd = OpenOutputFile(plan.tracePath, OutputMode::kReplace, &why);
+    std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "w");
+    if (file) {
       writer = std::make_unique<TraceWriter>(file, SteadyTraceClock());
       opener = std::make_unique<TracingOpener>(PlatformPortOpener(), *writer);
       SerialPort::setOpener(opener.get());
     } else {
-      Send(MessageKind::kError, 0, 0, "cannot write the trace " + plan.tracePath);
+      if (fd >= 0) close(fd);
+      Send(MessageKind::kError, 0, 0, "cannot write the trace " + plan.tracePath + ": " + why);
     }
   }
   PipeConsole console;
@@ -163,7 +180,11 @@ bool WaitForReplacement(const ChildPlan& plan) {
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   const int result = RunProgrammer(static_cast<int>(argv.size()), argv.data(), hooks);
-  writer.reset();  // the trace's last records reach the file before the result
+  // The trace's last records reach the file before the result.
+  if (writer && !writer->flush())
+    Send(MessageKind::kError, 0, 0,
+         "cannot write the trace " + plan.tracePath + ": " + std::strerror(writer->error()));
+  writer.reset();
   Send(MessageKind::kResult, result, hooks.record.aborted ? kResultAborted : 0);
   _exit(0);
 }

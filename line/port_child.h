@@ -15,7 +15,9 @@
 // and ends. A second one ends it at once, after putting back the port's
 // settings. The child is in a process group of its own, so a Ctrl-C on the
 // terminal reaches only velmora-line, which passes the stop on; and it gets
-// SIGTERM when velmora-line itself dies.
+// SIGTERM when velmora-line itself dies. It has no controlling terminal and
+// ignores SIGTTOU and SIGTTIN, so no terminal's job control ever stops it,
+// even when its port is the terminal velmora-line was started from.
 //
 // Threads: call from a single-threaded process (it forks).
 #ifndef VELMORA_LINE_PORT_CHILD_H_

@@ -22,6 +22,7 @@
 #include "line/replacement.h"
 #include "line/run_log.h"
 #include "line/supervisor.h"
+#include "serial/output_file.h"
 #include "serial/port_discovery.h"
 #include "serial/port_holders.h"
 #include "serial/port_names.h"
@@ -337,18 +338,18 @@ int RunLine(const LineOptions& o) {
                     (o.repeat ? std::string("the receivers of station mode")
                               : std::to_string(ports.size()) + " ports") +
                     " cannot share: use --trace DIR (one file per run)");
-    std::FILE* file = std::fopen(envTrace, "w");
-    if (!file)
-      return Refuse(std::string("cannot write the trace ") + envTrace + ": " +
-                    std::strerror(errno));
-    std::fclose(file);
+    std::string why;
+    const int fd = OpenOutputFile(envTrace, OutputMode::kReplace, &why);
+    if (fd < 0) return Refuse(std::string("cannot write the trace ") + envTrace + ": " + why);
+    close(fd);
     singleTrace = envTrace;
   }
 
   int logFd = -1;
   if (!o.log.empty()) {
-    logFd = ::open(o.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (logFd < 0) return Refuse("cannot write the log " + o.log + ": " + std::strerror(errno));
+    std::string why;
+    logFd = OpenOutputFile(o.log, OutputMode::kAppend, &why);
+    if (logFd < 0) return Refuse("cannot write the log " + o.log + ": " + why);
   }
 
   // The children read the images from memory, exactly as checked.

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: once in the normal build, once under
+# Sets up, builds and runs every test: once in the normal build, then the
+# real serial drivers in a virtual machine (scripts/test-vm.sh), once under
 # AddressSanitizer and UndefinedBehaviorSanitizer; and the dialog front end's
 # unit tests (its worker and window threads) under ThreadSanitizer; then the
 # Debian package, installed and run; then a short run of the libFuzzer targets.
@@ -9,6 +10,9 @@ scripts/setup.sh windows
 
 scripts/build.sh build
 (cd build && ctest --output-on-failure -j "$(nproc)")
+
+# The programs of the normal build on ftdi_sio and the 8250 driver, in QEMU.
+scripts/test-vm.sh build
 
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=address,undefined
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

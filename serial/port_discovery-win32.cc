@@ -21,6 +21,13 @@ namespace {
 
 static_assert(sizeof(OSVERSIONINFOA) == 148);
 static_assert(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) == 4);
+// The records' sizes that the calls check against their size fields: 8, 32
+// and 32 bytes in a 64-bit build (a pointer-sized member aligns them); 5, 28
+// and 28 in a 32-bit one.
+constexpr bool k64Bit = sizeof(void*) == 8;
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (k64Bit ? 8 : 5));
+static_assert(sizeof(SP_DEVINFO_DATA) == (k64Bit ? 32 : 28));
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (k64Bit ? 32 : 28));
 
 class WindowsDiscoveryApi : public Win32DiscoveryApi {
  public:

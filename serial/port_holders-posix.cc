@@ -69,12 +69,24 @@ size_t MarkDescriptors(DIR* fds, int proc, const char* pid, int skipFd,
   return marked;
 }
 
+// What one reading of /proc found.
+struct Scan {
+  // For each device, the first process in process id order with a
+  // descriptor open on it.
+  std::vector<std::optional<PortHolder>> holders;
+  // Whether every process's descriptors could be read (or it ended meanwhile).
+  bool sawEveryProcess = false;
+};
+
 // For each of `devices`, the first process in process id order with a
 // descriptor open on it, leaving out descriptor `ownFd` of this process.
-std::vector<std::optional<PortHolder>> ScanProc(const std::vector<dev_t>& devices, int ownFd) {
-  std::vector<std::optional<PortHolder>> holders(devices.size());
+Scan ScanProc(const std::vector<dev_t>& devices, int ownFd) {
+  Scan scan;
+  std::vector<std::optional<PortHolder>>& holders = scan.holders;
+  holders.resize(devices.size());
   DirStream proc(::opendir("/proc"), ::closedir);
-  if (!proc) return holders;
+  if (!proc) return scan;
+  scan.sawEveryProcess = true;
   const long self = ::getpid();
   size_t left = devices.size();
   while (left > 0) {
@@ -84,30 +96,36 @@ std::vector<std::optional<PortHolder>> ScanProc(const std::vector<dev_t>& device
     if (pid <= 0) continue;
     const std::string fdDir = std::string(entry->d_name) + "/fd";
     DirStream fds = OpenDirAt(::dirfd(proc.get()), fdDir.c_str());
-    if (!fds) continue;
+    if (!fds) {
+      // A process that ended meanwhile hides nothing; one closed to us may.
+      if (errno != ENOENT) scan.sawEveryProcess = false;
+      continue;
+    }
     left -= MarkDescriptors(fds.get(), ::dirfd(proc.get()), entry->d_name, pid == self ? ownFd : -1,
                             devices, &holders);
   }
-  return holders;
+  return scan;
 }
 
 // The pass made ahead, while it counts.
 struct AheadPass {
   std::chrono::steady_clock::time_point began;
   std::vector<dev_t> devices;
-  std::vector<std::optional<PortHolder>> holders;
+  Scan scan;
 };
 std::mutex g_aheadMutex;
 AheadPass g_ahead;
 
-// Whether the pass ahead answers for `device`; its holder then in `holder`.
-bool HolderFromAhead(dev_t device, std::optional<PortHolder>* holder) {
+// Whether the pass ahead answers for `device`; its holder then in `holder`,
+// and whether it saw every process in `sawEveryProcess`.
+bool HolderFromAhead(dev_t device, std::optional<PortHolder>* holder, bool* sawEveryProcess) {
   std::lock_guard<std::mutex> hold(g_aheadMutex);
   if (std::chrono::steady_clock::now() - g_ahead.began > std::chrono::milliseconds(kHoldersAheadMs))
     return false;
   for (size_t i = 0; i < g_ahead.devices.size(); ++i) {
     if (g_ahead.devices[i] != device) continue;
-    *holder = g_ahead.holders[i];
+    *holder = g_ahead.scan.holders[i];
+    *sawEveryProcess = g_ahead.scan.sawEveryProcess;
     return true;
   }
   return false;
@@ -115,17 +133,23 @@ bool HolderFromAhead(dev_t device, std::optional<PortHolder>* holder) {
 
 }  // namespace
 
-std::optional<PortHolder> FindPortHolder(dev_t device, int ownFd) {
+std::optional<PortHolder> FindPortHolder(dev_t device, int ownFd, bool* sawEveryProcess) {
   std::optional<PortHolder> holder;
-  if (HolderFromAhead(device, &holder)) return holder;
-  return ScanProc({device}, ownFd).front();
+  bool sawAll = false;
+  if (!HolderFromAhead(device, &holder, &sawAll)) {
+    Scan scan = ScanProc({device}, ownFd);
+    holder = scan.holders.front();
+    sawAll = scan.sawEveryProcess;
+  }
+  if (sawEveryProcess) *sawEveryProcess = sawAll;
+  return holder;
 }
 
 void FindPortHoldersAhead(const std::vector<dev_t>& devices) {
   const auto began = std::chrono::steady_clock::now();
-  std::vector<std::optional<PortHolder>> holders = ScanProc(devices, -1);
+  Scan scan = ScanProc(devices, -1);
   std::lock_guard<std::mutex> hold(g_aheadMutex);
-  g_ahead = AheadPass{began, devices, std::move(holders)};
+  g_ahead = AheadPass{began, devices, std::move(scan)};
 }
 
 void ForgetHoldersAhead() {
@@ -138,22 +162,43 @@ std::string BusyWith(const std::optional<PortHolder>& holder) {
   return "held by " + std::to_string(holder->pid) + " (" + holder->name + ")";
 }
 
+namespace {
+
+// What a reason adds when the exclusive mode is set and no holder was seen.
+std::string LeftOverFlag() {
+  return ::geteuid() == 0
+             ? "; if no program uses it, its exclusive flag may be left over from one that "
+               "was killed, but not every process could be seen here to be sure: restart the "
+               "program that serves the port, or unplug its adapter"
+             : "; if no program uses it, its exclusive flag may be left over from one that "
+               "was killed: a run as root clears a flag that no process holds";
+}
+
+}  // namespace
+
 std::string BusyReason(const std::string& path, const std::string& label) {
   struct stat st;
   std::optional<PortHolder> holder;
   if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
     holder = FindPortHolder(st.st_rdev, -1);
-  return label + " is busy: " + BusyWith(holder);
+  // Only the exclusive flag makes an open fail as busy.
+  return label + " is busy: " + BusyWith(holder) + (holder ? "" : LeftOverFlag());
 }
 
 bool ClaimPort(int fd, const std::string& label, bool keepLock, std::string* why) {
   struct stat st;
   std::optional<PortHolder> holder;
-  if (::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) holder = FindPortHolder(st.st_rdev, fd);
+  bool sawEveryProcess = false;
+  if (::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode))
+    holder = FindPortHolder(st.st_rdev, fd, &sawEveryProcess);
   int exclusive = 0;
   if (::ioctl(fd, TIOCGEXCL, &exclusive) != 0) exclusive = 0;
+  // The flag is set, yet no process has the port open: the one that set it
+  // has ended without clearing it (a pseudo-terminal keeps the flag for as
+  // long as its other side is open). Cleared, the port is taken as free.
+  if (exclusive != 0 && !holder && sawEveryProcess && ::ioctl(fd, TIOCNXCL) == 0) exclusive = 0;
   if (holder || exclusive != 0) {
-    *why = label + " is busy: " + BusyWith(holder);
+    *why = label + " is busy: " + BusyWith(holder) + (holder ? "" : LeftOverFlag());
     return false;
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

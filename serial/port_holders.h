@@ -29,6 +29,13 @@
 // device while a scan of its own runs is not; the exclusive mode and the lock
 // are asked at each open all the same.
 //
+// A killed program cannot clear the exclusive mode it set, and on a
+// pseudo-terminal the mode outlives it for as long as the other side (the
+// simulator) stays open. ClaimPort takes such a port, clearing the mode, when
+// the mode is set but /proc shows no holder and every process's descriptors
+// could be read (as root); otherwise the reason says that the mode may be
+// left over, and how to clear it.
+//
 // Threads: any. Apart from the pass ahead, nothing is kept between calls; a
 // scan reads /proc anew.
 #ifndef VELMORA_SERIAL_PORT_HOLDERS_H_
@@ -51,8 +58,10 @@ struct PortHolder {
 // character device `device` (a st_rdev value), leaving out descriptor `ownFd`
 // of this process (-1 leaves out none). Another descriptor of this process
 // counts: a second open by the same program is a second holder. A pass ahead
-// that counts for `device` answers instead of /proc.
-std::optional<PortHolder> FindPortHolder(dev_t device, int ownFd);
+// that counts for `device` answers instead of /proc. `sawEveryProcess`, when
+// given, tells whether the descriptors of every process could be read, so that
+// no holder means none.
+std::optional<PortHolder> FindPortHolder(dev_t device, int ownFd, bool* sawEveryProcess = nullptr);
 
 // How long a pass ahead answers for its devices, milliseconds.
 inline constexpr int64_t kHoldersAheadMs = 1000;
@@ -70,15 +79,17 @@ void ForgetHoldersAhead();
 std::string BusyWith(const std::optional<PortHolder>& holder);
 
 // The reason for the user when opening the device at `path` failed with
-// EBUSY: "<label> is busy: " and the holder when /proc shows one.
+// EBUSY: "<label> is busy: " and the holder when /proc shows one; without one,
+// that the exclusive mode may be left over and how to clear it.
 std::string BusyReason(const std::string& path, const std::string& label);
 
 // Checks that nobody else uses the terminal open on `fd` (the exclusive mode,
 // the lock and /proc, as above) and takes its lock (flock, LOCK_EX). With
 // `keepLock` the lock stays with `fd` for the caller, which must not set the
 // exclusive mode before this call; otherwise it is let go again at once.
-// Returns false with a one-line reason (no line end) that names `label`:
-// "<label> is busy: held by 4242 (minicom)", or "cannot lock <label>: ...".
+// A left-over exclusive mode (above) is cleared. Returns false with a
+// one-line reason (no line end) that names `label`: "<label> is busy: held by
+// 4242 (minicom)", or "cannot lock <label>: ...".
 bool ClaimPort(int fd, const std::string& label, bool keepLock, std::string* why);
 
 #endif  // VELMORA_SERIAL_PORT_HOLDERS_H_

@@ -72,14 +72,50 @@ bool LockIsFree(const Terminal& t) {
   return free;
 }
 
+// ClaimPort on the terminal as user nobody would, in a child process that
+// gives up root: the reason, or "" when it claimed the port.
+std::string ClaimAsNobody(const Terminal& t) {
+  int out[2];
+  if (pipe(out) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(out[0]);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    std::string why;
+    if (ClaimPort(t.fd, t.path, /*keepLock=*/false, &why)) why.clear();
+    (void)!write(out[1], why.data(), why.size());
+    _exit(0);
+  }
+  close(out[1]);
+  std::string why;
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) why.append(buffer, n);
+  close(out[0]);
+  waitpid(child, nullptr, 0);
+  return why;
+}
+
+// Sets the terminal's exclusive mode through a descriptor that is closed
+// again, as a programmer killed mid-run leaves it.
+bool LeaveExclusiveMode(Terminal& t) {
+  const int other = open(t.path.c_str(), O_RDWR | O_NOCTTY);
+  const bool set = other >= 0 && ioctl(other, TIOCEXCL) == 0;
+  close(other);
+  return set;
+}
+
 // Each kind of other holder is refused and named when /proc shows it; a port
 // that nobody else holds is claimed, and its lock kept only when asked.
 TEST(ClaimPortTest, RefusesEveryOtherHolderAndNamesIt) {
   const std::string us = std::to_string(getpid());
+  const std::string leftOverForUsers =
+      " is busy: another program has it open; if no program uses it, its exclusive flag may be "
+      "left over from one that was killed: a run as root clears a flag that no process holds";
   struct Case {
     const char* name;
     std::function<bool(Terminal&)> arrange;
     std::function<std::string(const Terminal&)> refusal;  // "" when it is claimed
+    bool asNobody = false;                                // claimed by user nobody
   };
   const Case cases[] = {
       {"ProgramWithoutLockOrExclusiveMode", [](Terminal& t) { return t.StartHolder(false); },
@@ -90,16 +126,13 @@ TEST(ClaimPortTest, RefusesEveryOtherHolderAndNamesIt) {
        [](const Terminal& t) {
          return t.path + " is busy: held by " + std::to_string(t.holder) + " (sleep)";
        }},
-      // A pseudo-terminal keeps the mode after its setter has gone; the
-      // kernel would refuse an ordinary user's open, and root is refused too.
-      {"ExclusiveModeOfAGoneHolder",
-       [](Terminal& t) {
-         const int other = open(t.path.c_str(), O_RDWR | O_NOCTTY);
-         const bool set = other >= 0 && ioctl(other, TIOCEXCL) == 0;
-         close(other);
-         return set;
-       },
-       [](const Terminal& t) { return t.path + " is busy: another program has it open"; }},
+      // A pseudo-terminal keeps the mode after its setter has gone. Root sees
+      // every process, finds no holder, and takes the port, clearing the mode;
+      // an ordinary user cannot tell, and is told how it can be cleared.
+      {"ExclusiveModeOfAGoneHolder", LeaveExclusiveMode,
+       [&](const Terminal& t) { return geteuid() == 0 ? "" : t.path + leftOverForUsers; }},
+      {"ExclusiveModeOfAGoneHolderForAnOrdinaryUser", LeaveExclusiveMode,
+       [&](const Terminal& t) { return t.path + leftOverForUsers; }, true},
       {"SecondDescriptorOfThisProgram",
        [](Terminal& t) {
          return (t.extra = open(t.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) >= 0;
@@ -109,13 +142,21 @@ TEST(ClaimPortTest, RefusesEveryOtherHolderAndNamesIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.asNobody && geteuid() != 0) continue;  // needs root to become another user
     Terminal t;
     ASSERT_GE(t.fd, 0);
     ASSERT_TRUE(c.arrange(t));
+    if (c.asNobody) {
+      EXPECT_EQ(ClaimAsNobody(t), c.refusal(t));
+      continue;
+    }
     std::string why;
     const bool claimed = ClaimPort(t.fd, t.path, /*keepLock=*/true, &why);
     EXPECT_EQ(claimed ? "" : why, c.refusal(t));
     if (claimed) {
+      int exclusive = -1;
+      EXPECT_EQ(ioctl(t.fd, TIOCGEXCL, &exclusive), 0);
+      EXPECT_EQ(exclusive, 0);
       EXPECT_FALSE(LockIsFree(t));
       flock(t.fd, LOCK_UN);
       EXPECT_TRUE(ClaimPort(t.fd, t.path, /*keepLock=*/false, &why)) << why;

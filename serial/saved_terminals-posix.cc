@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "serial/low_latency-posix.h"
+
 namespace {
 
 // A slot is free (kFree), being filled by its new owner (kFilling), or holds
@@ -10,6 +12,7 @@ enum State : int { kFree, kFilling, kArmed };
 
 struct Saved {
   std::atomic<int> state{kFree};
+  std::atomic<bool> lowLatencyOff{false};
   int fd = -1;
   termios settings{};
 };
@@ -24,10 +27,15 @@ int RememberTerminal(int fd, const termios& settings) {
     if (!g_saved[slot].state.compare_exchange_strong(expected, kFilling)) continue;
     g_saved[slot].fd = fd;
     g_saved[slot].settings = settings;
+    g_saved[slot].lowLatencyOff.store(false);
     g_saved[slot].state.store(kArmed);
     return slot;
   }
   return -1;
+}
+
+void RememberLowLatencyOff(int slot) {
+  if (slot >= 0 && slot < kSavedTerminalSlots) g_saved[slot].lowLatencyOff.store(true);
 }
 
 void ForgetTerminal(int slot) {
@@ -35,6 +43,9 @@ void ForgetTerminal(int slot) {
 }
 
 void RestoreSavedTerminals() {
-  for (Saved& saved : g_saved)
-    if (saved.state.load() == kArmed) ::tcsetattr(saved.fd, TCSANOW, &saved.settings);
+  for (Saved& saved : g_saved) {
+    if (saved.state.load() != kArmed) continue;
+    if (saved.lowLatencyOff.load()) SetLowLatency(saved.fd, false);
+    ::tcsetattr(saved.fd, TCSANOW, &saved.settings);
+  }
 }

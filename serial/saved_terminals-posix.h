@@ -8,7 +8,7 @@
 //
 // Threads and signals: RememberTerminal and ForgetTerminal from any thread;
 // RestoreSavedTerminals from any thread or signal handler (it only loads
-// atomics and calls tcsetattr, which is async-signal-safe). Up to
+// atomics and calls tcsetattr and ioctl, which are async-signal-safe). Up to
 // kSavedTerminalSlots settings are held at once.
 #ifndef VELMORA_SERIAL_SAVED_TERMINALS_POSIX_H_
 #define VELMORA_SERIAL_SAVED_TERMINALS_POSIX_H_
@@ -22,10 +22,16 @@ inline constexpr int kSavedTerminalSlots = 8;
 // by their owner).
 int RememberTerminal(int fd, const termios& settings);
 
+// Also turns the serial driver's low-latency mode off again for the terminal
+// of `slot` (low_latency-posix.h), which the owner turned on (-1 does
+// nothing).
+void RememberLowLatencyOff(int slot);
+
 // Drops the record in `slot` (-1 does nothing).
 void ForgetTerminal(int slot);
 
-// Puts every remembered terminal back to its recorded settings, at once.
+// Puts every remembered terminal back to its recorded settings, and its
+// driver's low-latency mode off where that was remembered, at once.
 void RestoreSavedTerminals();
 
 #endif  // VELMORA_SERIAL_SAVED_TERMINALS_POSIX_H_

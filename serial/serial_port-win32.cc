@@ -2,17 +2,22 @@
 //
 // A port is opened by its name behind the "\\.\" prefix, for reading and
 // writing, shared with nobody, for synchronous use. The line is set to the
-// rate asked for, 8 data bits, no parity and one stop bit; every other line
-// setting stays as the port reports it (flow control, modem lines, special
-// characters). A settings record whose reading failed is never applied.
+// rate asked for, 8 data bits, no parity and one stop bit, and the driver's
+// abort-on-error mode is turned off; every other line setting stays as the
+// port reports it (flow control, modem lines, special characters). A
+// settings record whose reading failed is never applied.
 //
 // Time-outs: a read returns within about 1 ms whatever the port reported
 // (serial_port-win32.h, LinkTimeouts).
 //
-// A line whose device fails a read, a write or, after a read that brought
-// nothing, the status query (it was removed), or that takes nothing for two
-// seconds, is going: from then on writes fail at once, and
-// once a read finds nothing more to take, it has gone (gone()).
+// A line error (a framing, parity or overrun error, or a call the driver
+// aborted because of one) does not end the run: a read or write that fails
+// so clears the port's error state (ClearCommError) and is tried again. A
+// line whose device has gone (a read or write fails with an error that says
+// so, or the status query fails: after a failed call, and after a read that
+// brought nothing), or that takes nothing for two seconds, is going: from
+// then on writes fail at once, and once a read finds nothing more to take,
+// it has gone (gone()).
 //
 // The settings and time-outs the port had before the open are put back when
 // the link is closed.
@@ -42,12 +47,33 @@ constexpr DWORD kWriteRetryMs = 5;
 // The most one ReadFile or WriteFile is asked for.
 constexpr size_t kMaxTransfer = 1u << 30;
 
+// Whether a failed read or write's `error` says that the device has gone
+// (unplugged, or its driver stopped), rather than that the line had an
+// error.
+bool DeviceGone(DWORD error) {
+  switch (error) {
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_NOT_READY:
+      return true;
+    default:
+      return false;
+  }
+}
+
 class Win32SerialLink : public SerialLink {
  public:
   // Takes `handle`; `state` and `timeouts` are what the port reported before
   // the open, null when it could not be read.
-  Win32SerialLink(HANDLE handle, const DCB* state, const COMMTIMEOUTS* timeouts)
-      : handle_(handle),
+  Win32SerialLink(CommCalls& calls, HANDLE handle, const DCB* state, const COMMTIMEOUTS* timeouts)
+      : calls_(calls),
+        handle_(handle),
         state_(state ? *state : DCB{}),
         haveState_(state != nullptr),
         timeouts_(timeouts ? *timeouts : COMMTIMEOUTS{}),
@@ -57,7 +83,7 @@ class Win32SerialLink : public SerialLink {
     // What was written goes out at the rate it was written at before the
     // port gets its own settings back; a gone line has nothing to send.
     if (!line_.gone()) FlushFileBuffers(handle_);
-    if (haveState_) SetCommState(handle_, &state_);
+    if (haveState_) calls_.SetCommState(handle_, &state_);
     if (haveTimeouts_) SetCommTimeouts(handle_, &timeouts_);
     CloseHandle(handle_);
   }
@@ -67,9 +93,9 @@ class Win32SerialLink : public SerialLink {
   void setBaudRate(uint32_t baud) override {
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(handle_, &dcb)) return;
+    if (!calls_.GetCommState(handle_, &dcb)) return;
     dcb.BaudRate = baud;
-    SetCommState(handle_, &dcb);
+    calls_.SetCommState(handle_, &dcb);
     FlushFileBuffers(handle_);
   }
 
@@ -83,14 +109,16 @@ class Win32SerialLink : public SerialLink {
     while (left > 0) {
       DWORD written = 0;
       const DWORD ask = static_cast<DWORD>(std::min(left, kMaxTransfer));
-      if (!WriteFile(handle_, next, ask, &written, nullptr)) return line_.failWrite();
+      if (!calls_.WriteFile(handle_, next, ask, &written) && !lineErrorCleared())
+        return line_.failWrite();
       if (written > 0) {
         next += written;
         left -= written;
         lastProgress = SteadyClock::now();
         continue;
       }
-      // The write time-out ran out with nothing taken.
+      // The write time-out ran out, or a line error was cleared, with
+      // nothing taken.
       if (SteadyClock::now() - lastProgress >= kWriteStall) return line_.failWrite();
       Sleep(kWriteRetryMs);
     }
@@ -102,19 +130,39 @@ class Win32SerialLink : public SerialLink {
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kReadTimeoutMs);
     DWORD got = 0;
     const DWORD ask = static_cast<DWORD>(std::min(count, kMaxTransfer));
-    if (!ReadFile(handle_, buffer, ask, &got, nullptr)) return line_.failRead(deadline, got);
+    if (!calls_.ReadFile(handle_, buffer, ask, &got)) {
+      if (!lineErrorCleared()) return line_.failRead(deadline, got);
+      // Once more, for what came after the error; a second line error in a
+      // row is cleared too, and this read brings what it brought.
+      got = 0;
+      if (!calls_.ReadFile(handle_, buffer, ask, &got) && !lineErrorCleared())
+        return line_.failRead(deadline, got);
+      if (got == 0) std::this_thread::sleep_until(deadline);
+      return got;
+    }
     if (got == 0 && line_.writeFailed()) return line_.failRead(deadline, got);
     // A read that brought nothing asks whether the port is still there: some
     // drivers (Wine's, on a terminal that has hung up) report a removed
     // device only to the status query, never as a failed read.
     DWORD errors = 0;
     COMSTAT status;
-    if (got == 0 && !ClearCommError(handle_, &errors, &status))
+    if (got == 0 && !calls_.ClearCommError(handle_, &errors, &status))
       return line_.failRead(deadline, got);
     return got;
   }
 
  private:
+  // After a read or write failed: whether it was a line error, now cleared
+  // so that the port takes and gives bytes again. False when the error says
+  // the device has gone, or the status query that clears it fails.
+  bool lineErrorCleared() {
+    if (DeviceGone(GetLastError())) return false;
+    DWORD errors = 0;
+    COMSTAT status;
+    return calls_.ClearCommError(handle_, &errors, &status);
+  }
+
+  CommCalls& calls_;
   const HANDLE handle_;
   DCB state_;  // not const: the system's calls take them unqualified
   const bool haveState_;
@@ -150,49 +198,73 @@ std::string OpenFailure(DWORD error, const std::string& portName) {
 class Win32PortOpener : public PortOpener {
  public:
   std::unique_ptr<SerialLink> open(const char* portName, uint32_t baud, std::string* why) override {
-    std::string reason;
-    std::unique_ptr<SerialLink> link = tryOpen(portName ? portName : "", baud, &reason);
-    if (!link && why) *why = reason;
-    return link;
-  }
-
- private:
-  static std::unique_ptr<SerialLink> tryOpen(const std::string& portName, uint32_t baud,
-                                             std::string* why) {
-    const std::string path = DevicePathForPort(portName, why);
-    if (path.empty()) return nullptr;
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      *why = OpenFailure(GetLastError(), portName);
-      return nullptr;
-    }
-    DCB state = {};
-    state.DCBlength = sizeof state;
-    const bool haveState = GetCommState(handle, &state);
-    COMMTIMEOUTS timeouts = {};
-    const bool haveTimeouts = GetCommTimeouts(handle, &timeouts);
-    // From here on the link owns the handle and puts back what it read.
-    auto link = std::make_unique<Win32SerialLink>(handle, haveState ? &state : nullptr,
-                                                  haveTimeouts ? &timeouts : nullptr);
-    if (haveState) {
-      DCB line = state;
-      line.BaudRate = baud;
-      line.ByteSize = 8;
-      line.Parity = NOPARITY;
-      line.StopBits = ONESTOPBIT;
-      SetCommState(handle, &line);
-    }
-    // Without the port's own time-outs, the link's alone: nothing read is
-    // applied, and the read contract still holds.
-    COMMTIMEOUTS applied = LinkTimeouts(haveTimeouts ? timeouts : COMMTIMEOUTS{});
-    SetCommTimeouts(handle, &applied);
-    link->drain();
-    return link;
+    static CommCalls platformCalls;
+    return OpenWin32Link(portName, baud, why, platformCalls);
   }
 };
 
+std::unique_ptr<SerialLink> TryOpen(const std::string& portName, uint32_t baud, std::string* why,
+                                    CommCalls& calls) {
+  const std::string path = DevicePathForPort(portName, why);
+  if (path.empty()) return nullptr;
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *why = OpenFailure(GetLastError(), portName);
+    return nullptr;
+  }
+  DCB state = {};
+  state.DCBlength = sizeof state;
+  const bool haveState = calls.GetCommState(handle, &state);
+  COMMTIMEOUTS timeouts = {};
+  const bool haveTimeouts = GetCommTimeouts(handle, &timeouts);
+  // From here on the link owns the handle and puts back what it read.
+  auto link = std::make_unique<Win32SerialLink>(calls, handle, haveState ? &state : nullptr,
+                                                haveTimeouts ? &timeouts : nullptr);
+  if (haveState) {
+    DCB line = state;
+    line.BaudRate = baud;
+    line.ByteSize = 8;
+    line.Parity = NOPARITY;
+    line.StopBits = ONESTOPBIT;
+    // With it, one framing error (easily had while the rates are scanned)
+    // would fail every later read and write until the error is cleared.
+    line.fAbortOnError = FALSE;
+    calls.SetCommState(handle, &line);
+  }
+  // Without the port's own time-outs, the link's alone: nothing read is
+  // applied, and the read contract still holds.
+  COMMTIMEOUTS applied = LinkTimeouts(haveTimeouts ? timeouts : COMMTIMEOUTS{});
+  SetCommTimeouts(handle, &applied);
+  link->drain();
+  return link;
+}
+
 }  // namespace
+
+BOOL CommCalls::GetCommState(HANDLE port, DCB* state) {
+  return ::GetCommState(port, state);
+}
+BOOL CommCalls::SetCommState(HANDLE port, DCB* state) {
+  return ::SetCommState(port, state);
+}
+BOOL CommCalls::ReadFile(HANDLE port, void* buffer, DWORD count, DWORD* got) {
+  return ::ReadFile(port, buffer, count, got, nullptr);
+}
+BOOL CommCalls::WriteFile(HANDLE port, const void* data, DWORD count, DWORD* written) {
+  return ::WriteFile(port, data, count, written, nullptr);
+}
+BOOL CommCalls::ClearCommError(HANDLE port, DWORD* errors, COMSTAT* status) {
+  return ::ClearCommError(port, errors, status);
+}
+
+std::unique_ptr<SerialLink> OpenWin32Link(const char* portName, uint32_t baud, std::string* why,
+                                          CommCalls& calls) {
+  std::string reason;
+  std::unique_ptr<SerialLink> link = TryOpen(portName ? portName : "", baud, &reason, calls);
+  if (!link && why) *why = reason;
+  return link;
+}
 
 COMMTIMEOUTS LinkTimeouts(const COMMTIMEOUTS& reported) {
   COMMTIMEOUTS t = reported;

@@ -175,6 +175,114 @@ TEST_F(NullModemTest, OpensThatCannotSucceedFailWithAReason) {
   }
 }
 
+// Forwards every call to the port and fails the chosen one: the next
+// `failReads` ReadFile calls (or WriteFile calls) with `error`, each time
+// before the port is asked, and ClearCommError too when `statusFails`. The
+// port reports fAbortOnError set, as a driver may leave it; the settings
+// applied are recorded.
+class FaultyCalls : public CommCalls {
+ public:
+  int failReads = 0, failWrites = 0, clears = 0;
+  DWORD error = ERROR_OPERATION_ABORTED;
+  bool statusFails = false;
+  std::vector<DCB> applied;
+
+  BOOL GetCommState(HANDLE port, DCB* state) override {
+    const BOOL ok = CommCalls::GetCommState(port, state);
+    state->fAbortOnError = TRUE;
+    return ok;
+  }
+  BOOL SetCommState(HANDLE port, DCB* state) override {
+    applied.push_back(*state);
+    return CommCalls::SetCommState(port, state);
+  }
+  BOOL ReadFile(HANDLE port, void* buffer, DWORD count, DWORD* got) override {
+    if (failReads > 0) return --failReads, Fail(got);
+    return CommCalls::ReadFile(port, buffer, count, got);
+  }
+  BOOL WriteFile(HANDLE port, const void* data, DWORD count, DWORD* written) override {
+    if (failWrites > 0) return --failWrites, Fail(written);
+    return CommCalls::WriteFile(port, data, count, written);
+  }
+  BOOL ClearCommError(HANDLE port, DWORD* errors, COMSTAT* status) override {
+    ++clears;
+    if (statusFails) {
+      SetLastError(ERROR_BAD_COMMAND);
+      return FALSE;
+    }
+    return CommCalls::ClearCommError(port, errors, status);
+  }
+
+ private:
+  BOOL Fail(DWORD* count) {
+    *count = 0;
+    SetLastError(error);
+    return FALSE;
+  }
+};
+
+// The driver's abort-on-error mode is off while the link has the port, and
+// comes back with the port's other settings when it closes.
+TEST_F(NullModemTest, AbortOnErrorIsOffWhileOpenAndPutBackAtClose) {
+  FaultyCalls calls;
+  OpenWin32Link(a_.c_str(), 115200, nullptr, calls).reset();
+  ASSERT_EQ(calls.applied.size(), 2u);
+  EXPECT_FALSE(calls.applied[0].fAbortOnError);
+  EXPECT_EQ(calls.applied[0].BaudRate, 115200u);
+  EXPECT_TRUE(calls.applied[1].fAbortOnError);
+}
+
+// A read or write that fails with a line error is cleared and tried again:
+// the bytes still cross and the line stays. An error that says the device
+// has gone, or a status query that fails, ends the line.
+TEST_F(NullModemTest, OnlyAGoneDeviceEndsTheLine) {
+  const struct {
+    const char* name;
+    DWORD error;
+    bool statusFails, gone;
+  } cases[] = {
+      {"aborted on a line error", ERROR_OPERATION_ABORTED, false, false},
+      {"device error", ERROR_IO_DEVICE, false, false},
+      {"device removed", ERROR_DEVICE_REMOVED, false, true},
+      {"bad command (unplugged)", ERROR_BAD_COMMAND, false, true},
+      {"access denied (unplugged)", ERROR_ACCESS_DENIED, false, true},
+      {"status query fails", ERROR_OPERATION_ABORTED, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto b = Open(b_);
+    ASSERT_TRUE(b);
+    for (const bool reading : {true, false}) {
+      FaultyCalls calls;
+      calls.error = c.error;
+      calls.statusFails = c.statusFails;
+      auto a = OpenWin32Link(a_.c_str(), 115200, nullptr, calls);
+      ASSERT_TRUE(a);
+      (reading ? calls.failReads : calls.failWrites) = 1;
+      if (reading) {
+        // Nothing is sent to a link whose read fails for good: nothing is
+        // left behind for the next case.
+        if (c.gone) {
+          char buf[2];
+          EXPECT_EQ(a->read(buf, 2), 0u);
+        } else {
+          ASSERT_TRUE(b->write("RX", 2));
+          EXPECT_EQ(ReadAll(*a, 2), "RX");
+        }
+        EXPECT_EQ(a->gone(), c.gone) << "read";
+      } else {
+        EXPECT_EQ(a->write("EX", 2), !c.gone) << "write";
+        EXPECT_EQ(a->write("OK", 2), !c.gone) << "the write after";
+        if (!c.gone) {
+          EXPECT_EQ(ReadAll(*b, 4), "EXOK");
+        }
+        // The line error was cleared once; a gone device's was not.
+        EXPECT_EQ(calls.clears, c.gone && !c.statusFails ? 0 : 1) << "write";
+      }
+    }
+  }
+}
+
 TEST_F(NullModemTest, AHeldPortIsRefusedUntilReleased) {
   if (UnderWine()) GTEST_SKIP() << "Wine does not keep a device's opens exclusive";
   auto held = Open(a_);

@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 
 #include "serial/port_aliases.h"
 #include "serial/port_names.h"
+#include "serial/serial_device-posix.h"
 
 namespace {
 
@@ -303,7 +305,7 @@ TEST_F(PtyTest, FailedOpensGiveReasonsAndLeaveNothingBehind) {
   EXPECT_EQ(Refusal("/nonexistent-velmora/ttyUSB0"),
             "no such device: /nonexistent-velmora/ttyUSB0");
   const int before = OpenDescriptors();
-  EXPECT_EQ(Refusal("/dev/null"), "/dev/null is not a serial port");
+  EXPECT_EQ(Refusal("/dev/null"), "/dev/null is not a serial port (a device of class mem)");
   EXPECT_EQ(OpenDescriptors(), before);
   EXPECT_EQ(Refusal("COM3x").find("\"COM3x\" stands for no device"), 0u);
   const std::string rate = Refusal(slave_, 1234);
@@ -318,6 +320,44 @@ TEST_F(PtyTest, FailedOpensGiveReasonsAndLeaveNothingBehind) {
   }
   // None of the failed opens kept the device locked.
   EXPECT_TRUE(Open(slave_));
+}
+
+// Only serial ports are opened, and the name is checked before the open:
+// opening /dev/ptmx would make a pseudo-terminal, /dev/tty is the user's own
+// terminal. (Each refusal comes before any open: /dev/ptmx would otherwise be
+// found busy, held by this test's own master.)
+TEST_F(PtyTest, OnlySerialPortsAreOpened) {
+  const std::pair<std::string, std::string> paths[] = {
+      {"/etc/passwd", "/etc/passwd is not a serial port (a regular file)"},
+      {"/tmp", "/tmp is not a serial port (a directory)"},
+      {"/dev/null", "/dev/null is not a serial port (a device of class mem)"},
+      {"/dev/ptmx", "/dev/ptmx is not a serial port (the pseudo-terminal multiplexer)"},
+      {"/dev/tty", "/dev/tty is not a serial port (the controlling terminal)"},
+      {slave_, "opened"},
+  };
+  for (const auto& [path, refusal] : paths) EXPECT_EQ(Refusal(path), refusal);
+
+  // By device number, against a sysfs of the test's own.
+  const std::string sys = testing::TempDir() + "velmora-sysfs";
+  std::filesystem::remove_all(sys);
+  for (const auto& [device, kind] :
+       {std::pair<const char*, const char*>{"4:64", "tty"}, {"188:0", "tty"}, {"10:130", "misc"}}) {
+    std::filesystem::create_directories(sys + "/dev/char/" + device);
+    std::filesystem::create_symlink(std::string("../../../class/") + kind,
+                                    sys + "/dev/char/" + device + "/subsystem");
+  }
+  const std::pair<dev_t, std::string> devices[] = {
+      {makedev(4, 64), ""},   // ttyS0
+      {makedev(188, 0), ""},  // ttyUSB0
+      {makedev(136, 7), ""},  // /dev/pts/7, which sysfs does not list
+      {makedev(143, 0), ""},  //
+      {makedev(5, 1), "the system console"},
+      {makedev(4, 5), "a virtual console"},          // /dev/tty5, in the tty class
+      {makedev(10, 130), "a device of class misc"},  // a watchdog
+      {makedev(144, 0), "a device that " + sys + " does not list as a terminal"},
+  };
+  for (const auto& [device, why] : devices) EXPECT_EQ(NotASerialDevice(device, sys), why);
+  std::filesystem::remove_all(sys);
 }
 
 // Runs `check` in a child process as user nobody; its result is the child's.

@@ -1,11 +1,15 @@
 #include "serial/trace.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "serial/output_file.h"
 
 namespace {
 
@@ -37,12 +41,20 @@ TraceWriter::~TraceWriter() {
   std::fclose(file_);  // before the buffer goes
 }
 
+void TraceWriter::noteError() {
+  if (error_ == 0 && std::ferror(file_)) error_ = errno != 0 ? errno : EIO;
+}
+
 void TraceWriter::event(const char* what, uint32_t baud, const char* rest) {
+  if (error_ != 0) return;
+  errno = 0;
   std::fprintf(file_, "%" PRId64 " %s %" PRIu32 "%s%s\n", clock_.nowUs(), what, baud,
                rest ? " " : "", rest ? rest : "");
+  noteError();
 }
 
 void TraceWriter::chunk(const char* direction, const void* data, size_t count, uint32_t baud) {
+  if (error_ != 0) return;
   static const char kHex[] = "0123456789ABCDEF";
   const auto* bytes = static_cast<const uint8_t*>(data);
   std::string line;
@@ -58,6 +70,7 @@ void TraceWriter::chunk(const char* direction, const void* data, size_t count, u
   line += "|\n";
   std::fprintf(file_, "%" PRId64 " %s %" PRIu32 " %zu", clock_.nowUs(), direction, baud, count);
   std::fwrite(line.data(), 1, line.size(), file_);
+  noteError();
 }
 
 void TraceWriter::opened(const char* portName, uint32_t baud) {
@@ -98,7 +111,11 @@ void TraceWriter::closed(uint32_t baud) {
 }
 
 bool TraceWriter::flush() {
-  return std::fflush(file_) == 0 && !std::ferror(file_);
+  if (error_ != 0) return false;
+  errno = 0;
+  if (std::fflush(file_) != 0 && error_ == 0) error_ = errno != 0 ? errno : EIO;
+  noteError();
+  return error_ == 0;
 }
 
 TracingLink::TracingLink(std::unique_ptr<SerialLink> inner, TraceWriter& writer, uint32_t baud)
@@ -157,12 +174,26 @@ std::unique_ptr<SerialLink> TracingOpener::open(const char* portName, uint32_t b
   return std::make_unique<TracingLink>(std::move(link), writer_, baud);
 }
 
+namespace {
+
+// The trace that VELMORA_TRACE installed, and its file's name.
+TraceWriter* g_environmentTrace = nullptr;
+const char* g_environmentTracePath = nullptr;
+
+}  // namespace
+
 bool InstallTraceFromEnvironment() {
   const char* path = std::getenv("VELMORA_TRACE");
   if (path == nullptr || *path == '\0') return true;
-  std::FILE* file = std::fopen(path, "w");
+  std::string why;
+  const int fd = OpenOutputFile(path, OutputMode::kReplace, &why);
+  std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "w");
   if (file == nullptr) {
-    std::fprintf(stderr, "cannot write the trace %s: %s\n", path, std::strerror(errno));
+    if (fd >= 0) {
+      why = std::strerror(errno);
+      ::close(fd);
+    }
+    std::fprintf(stderr, "cannot write the trace %s: %s\n", path, why.c_str());
     return false;
   }
   // Kept until the process ends; the writer closes the file before the
@@ -170,5 +201,18 @@ bool InstallTraceFromEnvironment() {
   static TraceWriter writer(file, SteadyTraceClock());
   static TracingOpener opener(PlatformPortOpener(), writer);
   SerialPort::setOpener(&opener);
+  g_environmentTrace = &writer;
+  g_environmentTracePath = path;
   return true;
+}
+
+bool FinishTraceFromEnvironment() {
+  if (g_environmentTrace == nullptr || g_environmentTrace->flush()) return true;
+  static bool said = false;
+  if (!said) {
+    said = true;
+    std::fprintf(stderr, "cannot write the trace %s: %s\n", g_environmentTracePath,
+                 std::strerror(g_environmentTrace->error()));
+  }
+  return false;
 }

@@ -31,6 +31,11 @@
 // time (the thread that runs the programmer). Records are buffered in user
 // space and handed to the system when the buffer fills and when a link
 // closes; nothing waits for the disk in between.
+//
+// A trace that cannot be written whole (a full disk, a file size limit) is
+// never passed over in silence: the writer keeps the first error, writes
+// nothing more after it, and the programs say so on standard error when they
+// end (FinishTraceFromEnvironment) and end with a failure status.
 #ifndef VELMORA_SERIAL_TRACE_H_
 #define VELMORA_SERIAL_TRACE_H_
 
@@ -74,16 +79,25 @@ class TraceWriter {
   void gone(uint32_t baud);
   void closed(uint32_t baud);
 
-  // Hands the buffered records to the system. False when the file has failed.
+  // Hands the buffered records to the system. False when the file has failed,
+  // now or before.
   bool flush();
 
+  // The system's error number of the first write that failed; 0 while none
+  // has.
+  int error() const { return error_; }
+
  private:
+  // Keeps the first error the file reports.
+  void noteError();
+
   void event(const char* what, uint32_t baud, const char* rest = nullptr);
   void chunk(const char* direction, const void* data, size_t count, uint32_t baud);
 
   std::FILE* file_;
   TraceClock& clock_;
   std::unique_ptr<char[]> buffer_;
+  int error_ = 0;
 };
 
 // A link that records every call on `writer` and forwards it to `inner`.
@@ -122,10 +136,18 @@ class TracingOpener : public PortOpener {
 
 // When the environment variable VELMORA_TRACE names a file, creates (or
 // empties) it and makes every port that SerialPort::open opens from now on a
-// traced one, until the process ends. Returns false, after printing
-// "cannot write the trace FILE: REASON" on standard error, when the file
-// cannot be created; true when it was, or when the variable is unset or empty.
-// Call once, from main, before any port is opened.
+// traced one, until the process ends. The file is opened as
+// serial/output_file.h says (OutputMode::kReplace): no symbolic link, only a
+// regular file. Returns false, after printing "cannot write the trace FILE:
+// REASON" on standard error, when the file cannot be created or is refused;
+// true when it was, or when the variable is unset or empty. Call once, from
+// main, before any port is opened.
 bool InstallTraceFromEnvironment();
+
+// Hands the rest of the VELMORA_TRACE trace to the system. Returns false,
+// after printing "cannot write the trace FILE: REASON" on standard error (once
+// per process), when any of it could not be written; true when all of it
+// was, or when no trace is installed. Call from main after the last run.
+bool FinishTraceFromEnvironment();
 
 #endif  // VELMORA_SERIAL_TRACE_H_

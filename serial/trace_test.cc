@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <deque>
 #include <fstream>
@@ -114,6 +115,25 @@ TEST(Trace, RecordsEveryCallAndForwardsItUnchanged) {
             "1002750 gone 230400\n"
             "1003000 close 230400\n");
   std::remove(path.c_str());
+}
+
+// A file that takes nothing (a full disk): the writer keeps the first error
+// and reports it at the next flush, at the latest when the link closes.
+TEST(Trace, KeepsTheFirstWriteErrorOfTheFile) {
+  std::FILE* file = std::fopen("/dev/full", "w");
+  ASSERT_NE(file, nullptr);
+  StepClock clock;
+  FakeOpener inner;
+  TraceWriter writer(file, clock);
+  EXPECT_EQ(writer.error(), 0);
+  {
+    TracingOpener opener(inner, writer);
+    std::unique_ptr<SerialLink> link = opener.open("COM3", 115200, nullptr);
+    ASSERT_NE(link, nullptr);
+    EXPECT_TRUE(link->write("........QV", 10));  // the link goes on all the same
+  }
+  EXPECT_EQ(writer.error(), ENOSPC);
+  EXPECT_FALSE(writer.flush());
 }
 
 }  // namespace

@@ -31,6 +31,13 @@ class LinePeer {
   // more is on its way to the programmer: its writes then fail, and once it
   // has read what already arrived, the device is gone.
   virtual bool goneForGood() const { return false; }
+
+  // Asked right after a transmit at `nowMs` that gave nothing: the earliest
+  // time at which transmit could give a byte if the programmer writes nothing
+  // more, INT64_MAX for never. A virtual line lets the time up to then pass in
+  // one step while the programmer waits. A peer that cannot tell answers
+  // `nowMs` + 1 (the default): time then passes a millisecond at a time.
+  virtual int64_t nextByteMs(int64_t nowMs) const { return nowMs + 1; }
 };
 
 #endif  // VELMORA_SIM_LINE_PEER_H_

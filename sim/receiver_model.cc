@@ -59,8 +59,7 @@ uint32_t ReceiverModel::ImageCrc(const uint8_t* data, size_t count) {
   return reg;
 }
 
-ReceiverModel::ReceiverModel(ReceiverConfig config)
-    : config_(std::move(config)), flash_(kFlashSize, 0xFF) {
+ReceiverModel::ReceiverModel(ReceiverConfig config) : config_(std::move(config)) {
   if (config_.requestSize == 0) config_.requestSize = 1;
   if (config_.sentencePeriodMs <= 0) config_.sentencePeriodMs = 1;
   rng_ = 0x9E3779B97F4A7C15ull ^ config_.seed;
@@ -72,9 +71,6 @@ ReceiverModel::ReceiverModel(ReceiverConfig config)
 }
 
 void ReceiverModel::reboot() {
-  mode_ = Mode::kFirmware;
-  loaderBaud_ = 0;
-  silent_ = false;
   inQueue_.clear();
   inHead_ = 0;
   outQueue_.clear();
@@ -82,7 +78,16 @@ void ReceiverModel::reboot() {
   arrived_.clear();
   arrivedHead_ = 0;
   inLineFreeNs_ = outLineFreeNs_ = lastCallNs_;
-  nextSentenceNs_ = lastCallNs_;
+  restartFirmware(lastCallNs_);
+}
+
+// The firmware starts again at `atNs`, its first sentence then: the loader's
+// state is gone, the line as it was.
+void ReceiverModel::restartFirmware(int64_t atNs) {
+  mode_ = Mode::kFirmware;
+  loaderBaud_ = 0;
+  silent_ = false;
+  nextSentenceNs_ = atNs;
   line_.clear();
   lineOpen_ = false;
   synced_ = false;
@@ -119,6 +124,20 @@ size_t ReceiverModel::transmit(int64_t nowMs, uint32_t baud, uint8_t* buffer, si
   return n;
 }
 
+int64_t ReceiverModel::nextByteMs(int64_t nowMs) const {
+  if (!started_ || arrivedHead_ < arrived_.size()) return nowMs + 1;
+  int64_t nextNs = INT64_MAX;
+  if (outHead_ < outQueue_.size()) nextNs = outQueue_[outHead_].atNs;
+  if (inHead_ < inQueue_.size()) nextNs = std::min(nextNs, inQueue_[inHead_].atNs);
+  if (mode_ == Mode::kFirmware && config_.emitSentences && !lineGone_)
+    nextNs = std::min(nextNs, nextSentenceNs_);
+  if (mode_ == Mode::kDone && config_.restartAfterExMs > 0)
+    nextNs = std::min(nextNs, exAtNs_ + int64_t{config_.restartAfterExMs} * kNsPerMs);
+  if (nextNs == INT64_MAX) return INT64_MAX;
+  // The first whole millisecond at or after it; never before the next one.
+  return std::max(nowMs + 1, (nextNs + kNsPerMs - 1) / kNsPerMs);
+}
+
 // Brings the model up to `nowNs`. Bytes that reached the programmer since the
 // last call were read at the rate of that call; the programmer's new rate
 // applies from this call's time on.
@@ -140,15 +159,20 @@ void ReceiverModel::advance(int64_t nowNs, uint32_t baud) {
 }
 
 // Runs the receiver's events (arrivals of the programmer's bytes, sentence
-// times) in time order up to and including `nowNs`.
+// times, the restart after "EX") in time order up to and including `nowNs`.
 void ReceiverModel::runUntil(int64_t nowNs) {
   for (;;) {
     const bool haveByte = inHead_ < inQueue_.size();
     const bool sentencesDue = mode_ == Mode::kFirmware && config_.emitSentences && !lineGone_;
     const int64_t byteAt = haveByte ? inQueue_[inHead_].atNs : INT64_MAX;
     const int64_t sentenceAt = sentencesDue ? nextSentenceNs_ : INT64_MAX;
-    if (std::min(byteAt, sentenceAt) > nowNs) break;
-    if (byteAt <= sentenceAt) {
+    const int64_t restartAt = mode_ == Mode::kDone && config_.restartAfterExMs > 0
+                                  ? exAtNs_ + int64_t{config_.restartAfterExMs} * kNsPerMs
+                                  : INT64_MAX;
+    if (std::min({byteAt, sentenceAt, restartAt}) > nowNs) break;
+    if (restartAt != INT64_MAX && restartAt <= byteAt) {
+      restartFirmware(restartAt);
+    } else if (byteAt <= sentenceAt) {
       const InByte in = inQueue_[inHead_++];
       takeByte(in.atNs, in.baud, in.byte);
     } else {
@@ -335,6 +359,13 @@ void ReceiverModel::emitSentence(int64_t atNs) {
 // Loader: frames by content.
 
 void ReceiverModel::loaderByte(int64_t atNs, uint8_t byte) {
+  // A frame the programmer stopped sending in the middle of (its port went
+  // away) is given up after the frame time-out, as a loader does, so that
+  // the next programmer's sync string is read as one.
+  if (config_.frameTimeoutMs > 0 && parse_ != Parse::kIdle &&
+      atNs - lastLoaderByteNs_ > int64_t{config_.frameTimeoutMs} * kNsPerMs)
+    parse_ = Parse::kIdle;
+  lastLoaderByteNs_ = atNs;
   switch (parse_) {
     case Parse::kIdle:
       idleByte(atNs, byte);
@@ -398,6 +429,7 @@ void ReceiverModel::loaderByte(int64_t atNs, uint8_t byte) {
       if (byte == 'X') {
         ++exCount_;
         mode_ = Mode::kDone;
+        exAtNs_ = atNs;
       } else {
         idleByte(atNs, byte);
       }
@@ -579,9 +611,10 @@ void ReceiverModel::finishImage(int64_t atNs) {
     ok = crc == rec.crc &&
          !(config_.faults.failSlotAddress && *config_.faults.failSlotAddress == rec.address);
   }
-  if (ok) {
+  if (ok && config_.keepFlash) {
+    std::vector<uint8_t>& flash = erasedFlash();
     for (uint32_t i = 0; i < rec.length && rec.address + i < kFlashSize; ++i)
-      flash_[rec.address + i] = staged_[i];
+      flash[rec.address + i] = staged_[i];
   }
   rec.passed = ok;
   rec.failed = !ok;

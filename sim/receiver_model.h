@@ -102,6 +102,13 @@ struct ReceiverConfig {
   bool lineTiming = false;       // true: each byte takes 10 bit times on the line, both ways;
                                  // false: bytes arrive at the time they are sent
   bool keepTranscript = true;    // record every byte in transcript()
+  bool keepFlash = true;         // write the images answered "PC" into flash(); off, it stays
+                                 // erased (images() still records them)
+  int restartAfterExMs = 0;      // the receiver restarts into its firmware this long after
+                                 // "EX", as a real one does when its loader ends; 0: it stays
+                                 // done until reboot()
+  int frameTimeoutMs = 0;        // the loader gives up a frame that stops for this long in the
+                                 // middle (0: it waits for the rest for ever)
   uint32_t seed = 1;             // for the noise that rate mismatches make
   Faults faults;
 };
@@ -117,18 +124,22 @@ class ReceiverModel : public LinePeer {
   // call's rate, those that reach it at the call's own time at its rate.
   void receive(int64_t nowMs, uint32_t baud, const uint8_t* data, size_t count) override;
   size_t transmit(int64_t nowMs, uint32_t baud, uint8_t* buffer, size_t count) override;
+  // The next of its events (a byte reaching the programmer, one of the
+  // programmer's bytes reaching it, a sentence falling due) from which a
+  // transmit could give a byte.
+  int64_t nextByteMs(int64_t nowMs) const override;
 
   enum class Mode {
     kFirmware,     // normal firmware running
     kLoader,       // loader waiting for a sync or a header
     kProgramming,  // header taken, serving the image's block requests
-    kDone,         // "EX" taken; nothing more is answered
+    kDone,         // "EX" taken; nothing more is answered until the restart
   };
   Mode mode() const { return mode_; }
   // The rate the loader runs at; 0 while the normal firmware has not switched.
   uint32_t loaderBaud() const { return loaderBaud_; }
   // 2 MiB of flash. Starts erased (0xFF); holds exactly the images answered "PC".
-  const std::vector<uint8_t>& flash() const { return flash_; }
+  const std::vector<uint8_t>& flash() const { return erasedFlash(); }
 
   // One per header taken, in order.
   struct ImageRecord {
@@ -152,6 +163,12 @@ class ReceiverModel : public LinePeer {
   // ... and the last bytes sent before it went have reached the programmer.
   bool goneForGood() const override { return lineGone_ && outHead_ == outQueue_.size(); }
 
+  // With restartAfterExMs, the receiver restarts by itself that long after it
+  // took "EX": the firmware runs at its own rate and the loader's state is
+  // gone, as after reboot(), but the line is left alone (a restart is no
+  // power cycle). Programmer's bytes that arrive from then on reach the
+  // firmware.
+  //
   // Restarts the receiver as a power cycle does: the normal firmware runs at
   // its own rate (sentences from the next call on, when they are on), the
   // loader's state is gone and bytes still on the line in either direction are
@@ -222,6 +239,7 @@ class ReceiverModel : public LinePeer {
   };
 
   void advance(int64_t nowNs, uint32_t baud);
+  void restartFirmware(int64_t atNs);
   void runUntil(int64_t nowNs);
   void deliver(int64_t upToNs, bool inclusive, uint32_t baud);
   void takeByte(int64_t atNs, uint32_t baud, uint8_t byte);
@@ -251,16 +269,24 @@ class ReceiverModel : public LinePeer {
   ReceiverConfig config_;
   Mode mode_ = Mode::kFirmware;
   uint32_t loaderBaud_ = 0;
-  std::vector<uint8_t> flash_;
+  // The flash, made (erased) when first needed: a model that never writes
+  // an image costs no 2 MiB.
+  std::vector<uint8_t>& erasedFlash() const {
+    if (flash_.empty()) flash_.assign(kFlashSize, 0xFF);
+    return flash_;
+  }
+  mutable std::vector<uint8_t> flash_;
   std::vector<ImageRecord> images_;
   int syncCount_ = 0;
   int exCount_ = 0;
   int abortCount_ = 0;
   int requestCount_ = 0;
   int headerCount_ = 0;
-  int sentenceCount_ = 0;  // sentences the firmware has emitted (or replaced)
-  int syncSeen_ = 0;       // sync strings received, answered or not
-  int passCount_ = 0;      // "PC" sent
+  int sentenceCount_ = 0;         // sentences the firmware has emitted (or replaced)
+  int syncSeen_ = 0;              // sync strings received, answered or not
+  int passCount_ = 0;             // "PC" sent
+  int64_t exAtNs_ = 0;            // when "EX" was taken
+  int64_t lastLoaderByteNs_ = 0;  // when the loader last took a byte
   std::vector<uint32_t> baudSwitches_;
   bool lineGone_ = false;
   bool silent_ = false;

@@ -343,6 +343,63 @@ TEST(Loader, RebootKeepsFlashAndRunsTheFirmwareAgain) {
   EXPECT_TRUE(p.sync());
 }
 
+// A receiver restarts by itself once its loader ends, whoever holds the port:
+// nothing until the restart time, then the firmware's sentences at its own
+// rate and a loader that needs the switch again; the flash stays.
+TEST(Loader, RestartsIntoTheFirmwareAfterExWithoutAReboot) {
+  ReceiverConfig c = Loader();
+  c.restartAfterExMs = 500;
+  c.sentencePeriodMs = 100;
+  ReceiverModel rx(c);
+  Programmer p(rx, 115200);
+  ASSERT_TRUE(p.sync());
+  const Bytes image = Pattern(40, 3);
+  EXPECT_EQ(p.program(0x8000, image, Crc(image)), "PC");
+  p.write("EX");
+  p.now = 499;
+  EXPECT_FALSE(p.sync());
+  EXPECT_EQ(rx.mode(), ReceiverModel::Mode::kDone);
+  p.baud = 9600;
+  p.read();
+  p.now = 500;
+  p.read();
+  EXPECT_EQ(rx.mode(), ReceiverModel::Mode::kFirmware);
+  p.now = 700;
+  const Bytes out = p.read();
+  ASSERT_GE(out.size(), 3u);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 3), "$GP");
+  ExpectLanded(rx, 0x8000, image);
+  p.write("$PQVRX601,115200*00\r\n");
+  p.baud = 115200;
+  p.now = 800;
+  p.read();
+  EXPECT_TRUE(p.sync());
+  EXPECT_EQ(rx.baudSwitches(), std::vector<uint32_t>{115200});
+}
+
+// A block cut off in the middle (the programmer's adapter pulled out) holds
+// the loader until its frame time-out; after it the next sync is answered.
+// Without the time-out the sync's bytes are taken as the block's data.
+TEST(Loader, FrameCutOffIsGivenUpAfterTheFrameTimeout) {
+  for (const int timeoutMs : {0, 1000}) {
+    ReceiverConfig c = Loader();
+    c.frameTimeoutMs = timeoutMs;
+    ReceiverModel rx(c);
+    Programmer p(rx, 115200);
+    ASSERT_TRUE(p.sync());
+    const Bytes image = Pattern(600, 4);
+    p.header(0x8000, static_cast<uint32_t>(image.size()), Crc(image));
+    ASSERT_EQ(p.replies().size(), 1u);
+    Bytes half{'.', 'B', 'T', 0x00, 0x00, 0x80, 0x00, 0x00};
+    half.insert(half.end(), image.begin(), image.begin() + 100);
+    p.write(half);
+    p.now = 999;
+    EXPECT_FALSE(p.sync()) << timeoutMs;
+    p.now = 3000;
+    EXPECT_EQ(p.sync(), timeoutMs > 0) << timeoutMs;
+  }
+}
+
 TEST(LineTiming, BytesTakeTenBitTimes) {
   ReceiverConfig c = Loader(9600);
   c.lineTiming = true;

@@ -23,8 +23,10 @@ constexpr const char* kFaults = "Faults (counts start at 1)";
 constexpr const char* kRecords = "Records (written at every exit)";
 
 constexpr const char* kFooter =
-    "After a session in which programming was ended (EX), the receiver restarts\n"
-    "into its normal firmware for the next one; the flash is kept.\n"
+    "When programming ends (EX), the receiver restarts into its normal firmware\n"
+    "500 ms later, whether or not the programmer still holds the port, and at\n"
+    "once when the next programmer opens it; the flash is kept. A frame that\n"
+    "stops in the middle for 1 s is given up.\n"
     "\n"
     "--log writes a transcript of both directions, one line per run of bytes:\n"
     "  TIME DIR BAUD FATE HEX |TEXT|\n"
@@ -134,6 +136,13 @@ const std::vector<ValueOption>& ValueOptions() {
        "followed once the simulator has ended; refused\n"
        "while another simulator holds it",
        "a number from 1 to 256", Number(1, kMaxComNumber, [](SimOptions* o) { return &o->com; })},
+      {"--adapter-latency", "MS", kLine,
+       "the receiver's bytes reach the programmer as through\n"
+       "a USB adapter's latency timer: in packets of 62 as\n"
+       "soon as 62 are pending, the rest MS (1 to 255)\n"
+       "after the first of them arrived (default: at once)",
+       "milliseconds from 1 to 255",
+       Number(1, 255, [](SimOptions* o) { return &o->adapterLatencyMs; })},
       {"--firmware-baud", "RATE", kReceiver, "the normal firmware's sentence rate (default 9600)",
        kRates, Rate([](SimOptions* o) { return &o->receiver.firmwareBaud; }, false)},
       {"--loader", "RATE", kReceiver, "start with the loader already running at RATE", kRates,

@@ -15,17 +15,26 @@
 
 #include "sim/receiver_model.h"
 
+// How long the receiver takes to restart into its firmware once its loader
+// has ended, and how long its loader waits for the rest of a frame.
+inline constexpr int kRestartAfterExMs = 500;
+inline constexpr int kFrameTimeoutMs = 1000;
+
 struct SimOptions {
   int com = 200;      // the alias COM<com>...
   bool alias = true;  // ...registered unless --no-alias
   bool once = false;
+  int adapterLatencyMs = 0;          // 0: no adapter between the line and the programmer
   std::string flashOut, log, ioLog;  // records; "" for none
   // Line timing on; the transcript goes to the log as it is made, not into
-  // the model's memory.
+  // the model's memory; the receiver restarts and gives up frames as a real
+  // one does.
   ReceiverConfig receiver = [] {
     ReceiverConfig c;
     c.lineTiming = true;
     c.keepTranscript = false;
+    c.restartAfterExMs = kRestartAfterExMs;
+    c.frameTimeoutMs = kFrameTimeoutMs;
     return c;
   }();
 };

@@ -17,6 +17,8 @@ SimCommandLine Parse(std::vector<std::string> words, SimOptions* options) {
 TEST(SimOptions, ReadsEveryOptionInBothForms) {
   SimOptions o;
   const SimCommandLine line = Parse({"--com=231",
+                                     "--adapter-latency",
+                                     "16",
                                      "--no-alias",
                                      "--once",
                                      "--no-timing",
@@ -59,6 +61,7 @@ TEST(SimOptions, ReadsEveryOptionInBothForms) {
                                     &o);
   ASSERT_EQ(line.kind, SimCommandLine::Kind::kRun) << line.text;
   EXPECT_EQ(o.com, 231);
+  EXPECT_EQ(o.adapterLatencyMs, 16);
   EXPECT_FALSE(o.alias);
   EXPECT_TRUE(o.once);
   const ReceiverConfig& r = o.receiver;
@@ -103,6 +106,7 @@ TEST(SimOptions, BadWordsGiveAReasonThatNamesTheOption) {
       {{"--bogus"}, "unknown option --bogus"},
       {{"--com", "0"}, "--com needs a number from 1 to 256"},
       {{"--com", "0x101"}, "--com needs a number from 1 to 256"},
+      {{"--adapter-latency", "256"}, "--adapter-latency needs milliseconds from 1 to 255"},
       {{"--seed", "0x100000000"}, "--seed needs a number from 0 to 4294967295"},
       {{"--request-size", "0"}, "--request-size needs a byte count from 1 to 2097152"},
       {{"--sentence-period", "60001"}, "--sentence-period needs milliseconds from 1 to 60000"},

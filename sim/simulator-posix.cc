@@ -100,6 +100,8 @@ std::string Simulator::describeStart() const {
   std::string s = c.startInLoader ? "loader at " + std::to_string(c.loaderBaud) + " bps"
                                   : "firmware at " + std::to_string(c.firmwareBaud) + " bps";
   s += c.lineTiming ? ", line timing on" : ", no line timing";
+  if (options_.adapterLatencyMs > 0)
+    s += ", adapter latency " + std::to_string(options_.adapterLatencyMs) + " ms";
   return s;
 }
 
@@ -116,8 +118,15 @@ int Simulator::serveSessions(const std::function<int()>& stopSignal) {
       event(std::string("stopped by ") + strsignal(signal));
       return 0;
     }
-    const PtyLine::Event e = line_.serve(model_);
+    const bool wasDone = model_.mode() == ReceiverModel::Mode::kDone;
+    const uint32_t baudBefore = line_.baud();
+    const PtyLine::Event e =
+        line_.serve(adapter_ ? static_cast<LinePeer&>(*adapter_) : static_cast<LinePeer&>(model_));
     const int64_t now = line_.nowMs();
+    if (line_.baud() != baudBefore && log_)
+      log_->event(now, "programmer's speed " + std::to_string(line_.baud()) + " bps");
+    if (wasDone && model_.mode() == ReceiverModel::Mode::kFirmware)
+      event("programming ended: receiver restarted into its firmware");
     if (e == PtyLine::Event::kOpened) {
       ++session;
       if (model_.mode() == ReceiverModel::Mode::kDone) {

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "serial/port_aliases.h"
+#include "sim/adapter_latency.h"
 #include "sim/pty_line.h"
 #include "sim/receiver_model.h"
 #include "sim/sim_options.h"
@@ -29,7 +30,9 @@
 class Simulator {
  public:
   // `options` must outlive the simulator.
-  explicit Simulator(const SimOptions& options) : options_(options), model_(options.receiver) {}
+  explicit Simulator(const SimOptions& options) : options_(options), model_(options.receiver) {
+    if (options.adapterLatencyMs > 0) adapter_.emplace(model_, options.adapterLatencyMs);
+  }
 
   // start(), then serve(); 1 when start() failed, with the records written
   // and the alias removed all the same.
@@ -61,6 +64,7 @@ class Simulator {
 
   const SimOptions& options_;
   ReceiverModel model_;
+  std::optional<AdapterLatency> adapter_;  // between the model and the line, when asked for
   PtyLine line_;
   // Held for the program's life: the alias is followed only while it runs.
   LivePortAlias alias_;

@@ -1,6 +1,18 @@
 #include "tests/virtual_line.h"
 
+#include <algorithm>
 #include <cstring>
+
+uint64_t VirtualClock::passIdle(uint64_t nextByteInMs) {
+  uint64_t step = 1;
+  if (skipIdle && waiting_) {
+    const auto untilTimeUp = static_cast<int32_t>(timeUp_ - now_);
+    if (untilTimeUp > 1)
+      step = std::max<uint64_t>(1, std::min<uint64_t>(nextByteInMs, untilTimeUp));
+  }
+  now_ += static_cast<uint32_t>(step);
+  return step;
+}
 
 VirtualLine::VirtualLine(VirtualClock& clock, LinePeer& peer, uint32_t baud,
                          std::vector<LineEvent>& log)
@@ -32,7 +44,10 @@ bool VirtualLine::write(const void* data, size_t count) {
 size_t VirtualLine::read(void* buffer, size_t count) {
   size_t got = peer_.transmit(clock_.nowMs(), baud_, static_cast<uint8_t*>(buffer), count);
   if (got == 0) {
-    clock_.advance(1);
+    const int64_t now = clock_.nowMs();
+    const int64_t next = peer_.nextByteMs(now);
+    clock_.passIdle(next == INT64_MAX ? UINT64_MAX
+                                      : static_cast<uint64_t>(std::max<int64_t>(next - now, 0)));
     if (peer_.goneForGood()) gone_ = true;
   }
   return got;

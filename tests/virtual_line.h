@@ -3,7 +3,9 @@
 // VirtualClock stands in for the engine's clock. VirtualLine stands in for the
 // serial device: writes go to a LinePeer (a scripted or modelled receiver),
 // reads come from it, and a read that finds nothing lets one virtual
-// millisecond pass, as a real read waits out its 1 ms time-out. So an 8000 ms
+// millisecond pass, as a real read waits out its 1 ms time-out (or, with the
+// clock's skipIdle, all the time until the peer's next byte or the wait's
+// end at once). So an 8000 ms
 // time-out costs no wall time and is exact to the millisecond. Every call the
 // engine makes on the line is logged with its virtual time. A peer whose line
 // has gone (LinePeer::goneForGood) fails the writes, and the line reports gone
@@ -26,11 +28,29 @@ class VirtualClock : public Clock {
  public:
   // Counted modulo 2^32, as the engine reads its clock.
   int32_t nowMs() override { return static_cast<int32_t>(now_); }
-  void idle() override { ++now_; }
+  void idle() override { passIdle(UINT64_MAX); }
+  void waiting(bool waiting, int32_t timeUpMs) override {
+    waiting_ = waiting;
+    timeUp_ = static_cast<uint32_t>(timeUpMs);
+  }
   void advance(int32_t ms) { now_ += static_cast<uint32_t>(ms); }
+
+  // Lets the time pass that a read which found nothing (or Delay's idle
+  // step) takes: 1 ms. With `skipIdle`, while the engine waits (Clock::waiting),
+  // as much as passes before whichever comes first, the line's next byte
+  // `nextByteInMs` from now or the wait's time-up, and at least 1 ms: the
+  // same readings of the clock that the engine would see a millisecond at a
+  // time, at a fraction of the cost. Returns the milliseconds that passed.
+  uint64_t passIdle(uint64_t nextByteInMs);
+
+  // Off by default: unit tests see every millisecond pass. The fuzz targets
+  // turn it on.
+  bool skipIdle = false;
 
  private:
   uint32_t now_ = 0;
+  bool waiting_ = false;
+  uint32_t timeUp_ = 0;
 };
 
 // One call the engine made on the line.

@@ -17,6 +17,7 @@ bool RunChannel::start(RunTarget* target, Run run) {
   if (workerRunning()) return false;
   if (worker_.joinable()) worker_.join();
   runFlag.store(1);
+  abortFlag.store(0);
   g_pRunFlag = &runFlag;
   g_hProgressWnd = this;
   {
@@ -24,6 +25,10 @@ bool RunChannel::start(RunTarget* target, Run run) {
     target_ = target;
   }
   run_ = std::move(run);
+  {
+    std::lock_guard lock(holdMutex_);
+    outcomePosted_ = false;
+  }
   console.clear();
   SetEngineConsole(&console);
   workerEnded_.store(false);
@@ -40,9 +45,11 @@ void RunChannel::detach(const RunTarget* target) {
   if (target_ == target) target_ = nullptr;
 }
 
-void RunChannel::hold() {
+bool RunChannel::hold() {
   std::lock_guard lock(holdMutex_);
+  if (outcomePosted_) return false;
   held_ = true;
+  return true;
 }
 
 void RunChannel::release() {
@@ -51,6 +58,11 @@ void RunChannel::release() {
     held_ = false;
   }
   holdChanged_.notify_all();
+}
+
+void RunChannel::stop() {
+  runFlag.store(0);
+  abortFlag.store(1);
 }
 
 void RunChannel::waitForWorker() {
@@ -64,9 +76,20 @@ void RunChannel::PostMessage(unsigned message, unsigned code, int32_t value) noe
   if (target_) target_->Post(code, value);
 }
 
-void RunChannel::WaitWhileHeld() noexcept {
+bool RunChannel::WaitWhileHeld() noexcept {
+  std::unique_lock lock(holdMutex_);
+  if (!held_) return false;
+  holdChanged_.wait(lock, [this] { return !held_; });
+  return true;
+}
+
+void RunChannel::postOutcome(int result) {
+  // Under the hold's lock: a hold() either comes before (and is waited out
+  // here) or finds the outcome posted and holds nothing.
   std::unique_lock lock(holdMutex_);
   holdChanged_.wait(lock, [this] { return !held_; });
+  outcomePosted_ = true;
+  PostProgress(PROGRESS_FINISHED, ChooseOutcome(result, runFlag.load()));
 }
 
 RunOutputScope::RunOutputScope() {

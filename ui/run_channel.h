@@ -1,8 +1,8 @@
 // What one programming run shares between the progress window and its
-// worker: the run flag, the target the engine posts to, the hold that pauses
-// the worker while the stop question is shown, the console that records what
-// the run prints, and the worker thread itself. Plain C++: each face gives it
-// a RunTarget that turns the posts into its own window messages or events.
+// worker: the run flag and the abort flag, the target the engine posts to,
+// the hold that pauses the worker while the stop question is shown, the
+// console that records what the run prints, and the worker thread itself. Plain C++: each face
+// gives it a RunTarget that turns the posts into its own window messages or events.
 //
 // There is one channel per process (the engine's state is process-wide too),
 // and it outlives every progress window: a window that closes while its
@@ -10,11 +10,17 @@
 // detached, so the worker's last messages go nowhere. start() refuses a new
 // run while the old worker has not returned.
 //
-// Threads: start, workerRunning, detach, hold, release, waitForWorker and the
-// flag's writes belong to the window thread; PostMessage, WaitWhileHeld and
-// markWorkerEnded to the worker. The window thread never waits for the
-// worker except in waitForWorker, which the application calls after its
-// last window has gone.
+// The hold pauses the worker wherever it is: at the engine's run-flag
+// checks, in its timed waits, and before the worker posts the run's outcome,
+// so no outcome arrives while the question is up. A stop (Yes) clears the
+// run flag and sets the abort flag, which the worker hooks into the run
+// (engine/run_hooks.h) and which ends every wait of the engine at once: the
+// run ends within moments wherever it was.
+//
+// Threads: start, workerRunning, detach, hold, release, stop, waitForWorker
+// and the flags' writes belong to the window thread; PostMessage,
+// WaitWhileHeld, postOutcome and markWorkerEnded to the worker. The window thread never waits for
+// the worker except in waitForWorker, which the application calls after its last window has gone.
 #ifndef VELMORA_UI_RUN_CHANNEL_H_
 #define VELMORA_UI_RUN_CHANNEL_H_
 
@@ -27,6 +33,7 @@
 #include <thread>
 
 #include "engine/progress.h"
+#include "engine/run_hooks.h"
 #include "ui/run_console.h"
 
 // Where a run's progress messages go: a face's window. Post is called on the
@@ -40,7 +47,8 @@ class RunTarget {
 
 class RunChannel final : public ProgressWindow {
  public:
-  using Engine = std::function<int(int, char**)>;
+  // The engine's entry with the run's hooks: RunProgrammer in the program.
+  using Engine = std::function<int(int, char**, RunHooks&)>;
 
   // What the worker runs: read by the worker only after start() has stored
   // it, never written while a worker is alive.
@@ -57,7 +65,8 @@ class RunChannel final : public ProgressWindow {
   RunChannel(const RunChannel&) = delete;
   RunChannel& operator=(const RunChannel&) = delete;
 
-  // Sets the flag to 1, publishes g_pRunFlag and g_hProgressWnd, makes
+  // Sets the run flag to 1 and the abort flag to 0, publishes g_pRunFlag
+  // and g_hProgressWnd, makes
   // `target` the post target, clears `console` and makes it the engine's,
   // and starts the worker on `run`. False (and nothing changed) while an
   // earlier worker has not returned.
@@ -77,14 +86,20 @@ class RunChannel final : public ProgressWindow {
   // `target` goes away: later posts to it are dropped.
   void detach(const RunTarget* target);
 
-  // Holds the worker at its next run-flag check until release().
-  void hold();
+  // Holds the worker at its next run-flag check, timed-wait turn or before
+  // it posts the outcome, until release(). False (and nothing held) once the
+  // worker has posted its outcome: the question then has nothing to stop.
+  bool hold();
   void release();
+
+  // The user stopped the run: the run flag 0, the abort flag 1.
+  void stop();
 
   // Joins a worker that is still finishing.
   void waitForWorker();
 
   std::atomic<int> runFlag{0};
+  std::atomic<int> abortFlag{0};
 
   // What the current (or last) run printed.
   RunConsole console;
@@ -98,7 +113,10 @@ class RunChannel final : public ProgressWindow {
   const Run& current() const { return run_; }
   void markWorkerEnded() { workerEnded_.store(true); }
   void PostMessage(unsigned message, unsigned code, int32_t value) noexcept override;
-  void WaitWhileHeld() noexcept override;
+  bool WaitWhileHeld() noexcept override;
+  // Waits while held, then posts PROGRESS_FINISHED with the outcome of
+  // `result` and the run flag as it is then.
+  void postOutcome(int result);
 
  private:
   Run run_;
@@ -111,6 +129,7 @@ class RunChannel final : public ProgressWindow {
   std::mutex holdMutex_;
   std::condition_variable holdChanged_;
   bool held_ = false;
+  bool outcomePosted_ = false;
 };
 
 // The process's run output for the application's lifetime (each face's

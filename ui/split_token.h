@@ -1,6 +1,6 @@
 // SplitToken: the text before the first separator, optionally taken off the
 // source. The port dialog uses it to cut a port's name out of its friendly
-// name, the update worker to cut the command template into words.
+// name.
 #ifndef VELMORA_UI_SPLIT_TOKEN_H_
 #define VELMORA_UI_SPLIT_TOKEN_H_
 

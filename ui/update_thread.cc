@@ -4,13 +4,36 @@
 #include <cstring>
 
 #include "ui/run_channel.h"
-#include "ui/split_token.h"
+
+namespace {
+
+// `argument` quoted so that SplitTemplate gives it back: in double quotes,
+// each double quote after its backslashes doubled and one more, and the
+// backslashes before the closing quote doubled.
+std::string QuoteArgument(const std::string& argument) {
+  if (argument.find_first_of(" \"") == std::string::npos) return argument;
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (const char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    quoted += c;
+    backslashes = 0;
+  }
+  quoted.append(2 * backslashes, '\\');
+  return quoted + '"';
+}
+
+}  // namespace
 
 std::string CommandTemplate(const std::vector<std::string>& arguments) {
   std::string text;
   for (size_t i = 1; i < arguments.size(); ++i) {
     if (i > 1) text += ' ';
-    text += arguments[i];
+    text += QuoteArgument(arguments[i]);
   }
   return text;
 }
@@ -45,10 +68,52 @@ ArgumentVector::~ArgumentVector() {
   for (int i = 1; i < argc; ++i) std::free(slot[i]);
 }
 
-void BuildArguments(std::string text, ArgumentVector& words) {
-  while (!text.empty()) {
-    const std::string word = SplitToken(text, ' ', true);
-    if (word.empty()) continue;
+std::vector<std::string> SplitTemplate(const std::string& text) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false, quoted = false;
+  size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == ' ' && !quoted) {
+      if (inWord) words.push_back(std::move(word));
+      word.clear();
+      inWord = false;
+      ++i;
+      continue;
+    }
+    inWord = true;
+    if (c == '\\') {
+      size_t n = 0;
+      while (i + n < text.size() && text[i + n] == '\\') ++n;
+      const bool beforeQuote = i + n < text.size() && text[i + n] == '"';
+      word.append(beforeQuote ? n / 2 : n, '\\');
+      i += n;
+      if (beforeQuote && n % 2 == 1) {  // an escaped quote: part of the word
+        word += '"';
+        ++i;
+      }
+      continue;
+    }
+    if (c == '"') {
+      if (quoted && i + 1 < text.size() && text[i + 1] == '"') {
+        word += '"';
+        i += 2;
+        continue;
+      }
+      quoted = !quoted;
+      ++i;
+      continue;
+    }
+    word += c;
+    ++i;
+  }
+  if (inWord) words.push_back(std::move(word));
+  return words;
+}
+
+void BuildArguments(const std::string& text, ArgumentVector& words) {
+  for (const std::string& word : SplitTemplate(text)) {
     if (words.argc == kArgumentSlots) break;
     if (words.argc > 0) {
       char* buffer = static_cast<char*>(std::malloc(word.size() + 10));
@@ -70,9 +135,13 @@ unsigned UpdateThreadProc(RunChannel* run) {
   {
     ArgumentVector words;
     BuildArguments(ReplacePortToken(what.commandTemplate, what.portNumber), words);
-    result = what.engine(words.argc, words.slot);
+    // The run flag and the window are published (run_channel.h); the abort
+    // flag is hooked into the run here.
+    RunHooks hooks;
+    hooks.abortFlag = &run->abortFlag;
+    result = what.engine(words.argc, words.slot, hooks);
   }
-  PostProgress(PROGRESS_FINISHED, ChooseOutcome(result, g_pRunFlag->load()));
+  run->postOutcome(result);
   run->markWorkerEnded();
   return 0;
 }

@@ -15,7 +15,9 @@
 class RunChannel;
 
 // The template: the program's arguments after its own name, joined by single
-// blanks.
+// blanks. An argument that holds a blank or a double quote is quoted so that
+// SplitTemplate gives it back whole (see there); the others stand as they
+// are.
 std::string CommandTemplate(const std::vector<std::string>& arguments);
 
 // The template from a command line as the platform hands it over whole: the
@@ -41,10 +43,24 @@ struct ArgumentVector {
   ~ArgumentVector();  // frees the buffers of slots 1 to argc - 1
 };
 
-// Splits `text` at blanks (0x20 only; runs of blanks give no words) into
-// `words`, the first word standing in the program-name place. Words past the
-// 100th are dropped, so argc is at most 100.
-void BuildArguments(std::string text, ArgumentVector& words);
+// The template's words, split as a Windows program's C runtime splits its
+// command line, but only at blanks:
+//   - blanks (0x20) outside double quotes separate words; runs of them, and
+//     blanks at either end, give no words. Tabs are part of a word.
+//   - a double quote starts or ends a quoted part, whose blanks stay in the
+//     word; the quote itself is dropped. So "C:\Ana Lima\app.bin" is one
+//     word without its quotes, and "" is an empty word.
+//   - inside a quoted part, two double quotes give one.
+//   - backslashes stand as they are, except before a double quote: 2n of
+//     them give n and the quote starts or ends a quoted part; 2n + 1 give n
+//     and a double quote that is part of the word.
+// Text without double quotes splits exactly at its blanks.
+std::vector<std::string> SplitTemplate(const std::string& text);
+
+// Builds `words` from the template's words (SplitTemplate), the first word
+// standing in the program-name place. Words past the 100th are dropped, so
+// argc is at most 100.
+void BuildArguments(const std::string& text, ArgumentVector& words);
 
 // The outcome of a run from the programmer's result and the run flag as read
 // after the run: stopped unless the flag is 1; complete for results 1 and 2.
@@ -52,7 +68,7 @@ Outcome ChooseOutcome(int result, int runFlag);
 
 // The worker thread's body: builds the words from `run`'s template and port,
 // runs its engine, frees the words and posts PROGRESS_FINISHED with the
-// outcome. Returns 0.
+// outcome (RunChannel::postOutcome: not while the run is held). Returns 0.
 unsigned UpdateThreadProc(RunChannel* run);
 
 #endif  // VELMORA_UI_UPDATE_THREAD_H_

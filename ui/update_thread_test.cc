@@ -63,7 +63,33 @@ TEST(UpdateThreadTest, OnlyBlanksSeparate) {
 
   ArgumentVector tab;
   BuildArguments("x a\tb \"c d\"", tab);
-  EXPECT_EQ(Words(tab), (Strings{"a\tb", "\"c", "d\""}));
+  EXPECT_EQ(Words(tab), (Strings{"a\tb", "c d"}));
+}
+
+// Quoted words as a Windows command line means them: they keep their blanks
+// and lose their quotes; words without quotes split exactly at blanks.
+TEST(UpdateThreadTest, QuotedWordsKeepTheirBlanks) {
+  const std::pair<const char*, Strings> cases[] = {
+      {R"(x -app "C:\Users\Ana Lima\fw\app.bin")",
+       {"x", "-app", R"(C:\Users\Ana Lima\fw\app.bin)"}},
+      {R"(x -uart "COM3")", {"x", "-uart", "COM3"}},
+      {R"(x a"b c"d "")", {"x", "ab cd", ""}},
+      {R"(x "a ""b"" c" "unclosed  end)", {"x", R"(a "b" c)", "unclosed  end"}},
+      {R"(x a\"b "c\\" d\\\"e C:\dir\ f\\)",
+       {"x", R"(a"b)", R"(c\)", R"(d\"e)", R"(C:\dir\)", R"(f\\)"}},
+      {"x a\tb  c ", {"x", "a\tb", "c"}},
+  };
+  for (const auto& [text, words] : cases) EXPECT_EQ(SplitTemplate(text), words) << text;
+}
+
+// On a platform that hands over its arguments split, the template gives
+// them back whole, whatever they hold.
+TEST(UpdateThreadTest, ArgumentsComeBackFromTheTemplate) {
+  const Strings arguments = {
+      "velmora",          "fwp",      "-app",        "/home/ana lima/app.bin", "say \"hi\"",
+      R"(C:\dir with\ )", R"(a\"b\)", "COM<COMPORT>"};
+  EXPECT_EQ(SplitTemplate(CommandTemplate(arguments)),
+            Strings(arguments.begin() + 1, arguments.end()));
 }
 
 TEST(UpdateThreadTest, EmptyAndSingleWord) {

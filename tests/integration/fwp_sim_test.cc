@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -221,6 +222,35 @@ TEST_F(FwpSimTest, AllThirteenSlotsInOneRunLandByteForByte) {
   EXPECT_EQ(r.status, 2) << r.err;
   EXPECT_EQ(r.out, Complete(images, 230400));
   ExpectFlash(sim, images);
+}
+
+// Image paths in any letters and of any length: the almanac in a folder
+// named in Greek (with a blank), the app nested past the classic limit of
+// 260 characters. Texts that hold a path are printed as before: on Windows
+// in the ANSI code page (an e with an acute accent is the one byte E9).
+TEST_F(FwpSimTest, ImagePathsInAnyLettersAndOfAnyLengthOpen) {
+  SimProcess sim({"--loader", "115200", "--no-timing", "--flash-out", flashOut});
+  const std::string greek = dir + "/\u0386\u03bd\u03bd\u03b1 \u039b\u03af\u03bc\u03b1";
+  ASSERT_EQ(mkdir(greek.c_str(), 0755), 0);
+  std::string deep = dir;
+  for (int i = 0; deep.size() < 300; ++i) {
+    deep += "/" + std::string(40, 'd') + std::to_string(i);
+    ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+  }
+  const std::vector<std::pair<int, std::string>> images = {{1, SeededImage(700, 1)},
+                                                           {2, SeededImage(900, 2)}};
+  const std::string almanac = greek + "/almanac.bin", app = deep + "/app.bin";
+  std::ofstream(almanac, std::ios::binary) << images[0].second;
+  std::ofstream(app, std::ios::binary) << images[1].second;
+  const ProgramResult r = Fwp({"-uart", sim.comName(), "-almanac", almanac, "-app", app});
+  EXPECT_EQ(r.status, 2) << r.out << r.err;
+  EXPECT_EQ(r.out, Complete(images, 115200));
+  ExpectFlash(sim, images);
+
+  const ProgramResult missing = Fwp({"-app", dir + "/Caf\u00e9.bin"});
+  const std::string name = dir + (FwpIsWindows() ? "/Caf\xe9.bin" : "/Caf\u00e9.bin");
+  EXPECT_NE(missing.out.find("File \"" + name + "\" not found!\n"), std::string::npos)
+      << missing.out;
 }
 
 // Every image length programs exactly, the awkward ones included.

@@ -199,18 +199,25 @@ std::string ExpectedFlash(const std::vector<std::pair<uint32_t, std::string>>& i
 
 // The simulator's transcript: TIME DIR BAUD FATE HEX [=> HEX] |TEXT|. The
 // programmer sent every P>R byte; it got the R>P bytes that were taken or
-// ignored, and for noise the bytes after "=>".
+// ignored, and for noise the bytes after "=>", except those sent while the
+// port was closed after a session (the receiver restarts and talks on to
+// nobody).
 Directions SimBytes(const std::string& path) {
   Directions d;
   std::ifstream in(path);
-  bool opened = false;
+  bool opened = false, closed = false;
   for (std::string line; std::getline(in, line);) {
     const auto w = Words(line);
     if (line[0] == '#') continue;
     if (w[1] == "#") {
-      opened = opened || line.find("port opened") != std::string::npos;
+      if (line.find("port opened") != std::string::npos) {
+        opened = true;
+        closed = false;
+      }
+      if (line.find("port closed") != std::string::npos) closed = true;
       continue;
     }
+    if (closed && w[1] == "R>P") continue;
     size_t end = 4, arrow = 0;
     while (end < w.size() && w[end][0] != '|') {
       if (w[end] == "=>") arrow = end;

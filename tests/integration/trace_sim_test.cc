@@ -2,7 +2,11 @@
 // exactly the bytes the simulator saw in each direction, and the port's
 // open, rate changes, drains and close.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <regex>
@@ -38,17 +42,78 @@ TEST_F(SimTest, TraceHoldsTheBytesTheSimulatorSaw) {
                 "drain 38400", "rate 115200", "drain 115200", "close 115200"}));
 }
 
+// A trace file is created or emptied, never reached through a link, and
+// never anything but a regular file: what cannot be written so stops the run
+// before the port opens, at once (a FIFO nobody reads is not waited on).
 TEST_F(SimTest, TraceThatCannotBeWrittenStopsTheRunBeforeThePortOpens) {
   SimProcess sim({"--loader", "115200", "--flash-out", flashOut});
-  setenv("VELMORA_TRACE", (dir + "/no/such/dir/trace.txt").c_str(), 1);
-  const ProgramResult r = Fwp({"-uart", sim.comName(), "-app", WriteFile("app.bin", "x")});
-  unsetenv("VELMORA_TRACE");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "cannot write the trace " + dir +
-                       "/no/such/dir/trace.txt: No such file or directory\n");
+  const std::string victim = WriteFile("victim", "precious");
+  ASSERT_EQ(symlink(victim.c_str(), (dir + "/link.trace").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir + "/fifo.trace").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir((dir + "/dir.trace").c_str(), 0700), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {dir + "/no/such/dir/trace.txt", "No such file or directory"},
+      {dir + "/link.trace", "it is a symbolic link"},
+      {dir + "/fifo.trace", "it is a FIFO, not a regular file"},
+      {dir + "/dir.trace", "it is a directory"},
+      {"/dev/full", "it is a device, not a regular file"},
+  };
+  for (const auto& [trace, reason] : cases) {
+    SCOPED_TRACE(trace);
+    setenv("VELMORA_TRACE", trace.c_str(), 1);
+    const ProgramResult r =
+        RunProgram("fwp", {"-uart", sim.comName(), "-app", WriteFile("app.bin", "x")}, 10000);
+    unsetenv("VELMORA_TRACE");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "cannot write the trace " + trace + ": " + reason + "\n");
+  }
+  EXPECT_EQ(ReadFile(victim), "precious");
   EXPECT_EQ(sim.stop(), 0);
   EXPECT_TRUE(ReadFile(flashOut) == ExpectedFlash({}));
+}
+
+// A trace cut short by a full disk (here the file size limit) is said on
+// standard error, and the run that wrote every image ends with 0, not 2.
+TEST_F(SimTest, TraceCutShortIsSaidAndFailsTheRun) {
+  SimProcess sim({"--loader", "115200", "--flash-out", flashOut});
+  const std::string trace = dir + "/trace.txt", image = SeededImage(20000, 3);
+  const std::string app = WriteFile("app.bin", image);
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const rlimit small = {4096, saved.rlim_max};
+  // Ignored, the signal stays ignored in fwp, whose write then fails with
+  // EFBIG as on a full disk with ENOSPC.
+  const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  setenv("VELMORA_TRACE", trace.c_str(), 1);
+  const ProgramResult r = Fwp({"-uart", sim.comName(), "-app", app});
+  unsetenv("VELMORA_TRACE");
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("APP CODE  OK!"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "cannot write the trace " + trace +
+                       ": File too large\nfwp: the trace is incomplete, so the status is 0; "
+                       "written: APP CODE; not written: none\n");
+  EXPECT_EQ(sim.stop(), 0);
+  EXPECT_TRUE(ReadFile(flashOut) == ExpectedFlash({{0x10000, image}}));
+}
+
+// velmora-trace refuses what is no trace with a message: a directory, and a
+// line longer than any record (instead of reading it without bound).
+TEST_F(SimTest, TraceReaderRefusesADirectoryAndAnEndlessLine) {
+  const std::string endless = WriteFile("endless", std::string(2 * 1024 * 1024, 'A'));
+  const std::pair<std::string, std::string> cases[] = {
+      {dir, "velmora-trace: " + dir + " is a directory\n"},
+      {endless, "velmora-trace: " + endless + ":1: a record longer than 1048576 bytes\n"},
+  };
+  for (const auto& [path, err] : cases) {
+    const ProgramResult r = RunProgram("velmora-trace", {path}, 10000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, err);
+  }
 }
 
 }  // namespace

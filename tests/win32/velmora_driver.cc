@@ -7,18 +7,30 @@
 //   bar "TEXT" fill empty|part|full
 //                               then the progress bar's text and filled part,
 //                               when the progress window is up
+//   boxes N                     how many message boxes are up (detect-no, a
+//                               second after the stop question came)
+//   closed within 500 ms|closed after N ms
+//                               how long the progress window took to close
+//                               after Yes (detect-yes)
 //   dialog open, update enabled|disabled
 //                               the port dialog after the progress window went
 //   exit N                      velmora.exe's exit status
 //   timeout WHAT                a wait that ran out (velmora.exe is then ended)
 //
 //   velmora_driver.exe CASE VELMORA_EXE OUTPUT SHOTS [TEMPLATE...]
+//   velmora_driver.exe CASE SCRIPT.cmd OUTPUT SHOTS
 // CASE: complete (Update, answer OK), failed (Update twice, each not
 // complete, then close the dialog), stop-no and stop-yes (Update, once the
 // bar shows a percentage close the progress window and answer the question;
-// after Yes close the dialog). OUTPUT takes velmora.exe's standard output
-// and error; SHOTS is a folder for BMP captures of each window, or "-".
-// The rest of the command line is velmora.exe's.
+// after Yes close the dialog); detect-no and detect-yes (Update, close the
+// progress window while it looks for the receiver and answer the question:
+// No a second after it came, which is the test's cue to take the line away,
+// then answer the outcome; Yes at once, then close the dialog). OUTPUT
+// takes velmora.exe's standard output and error; SHOTS is a folder for BMP
+// captures of each window, or "-". The rest of the command line is
+// velmora.exe's. With a .cmd file in place of velmora.exe, the driver runs
+// it with cmd.exe /c, works the windows of whatever program it starts, and
+// reports cmd.exe's exit status; OUTPUT then takes cmd.exe's output.
 #include <windows.h>
 
 #include <algorithm>
@@ -34,6 +46,7 @@ constexpr DWORD kWaitMs = 60000;
 
 HANDLE g_process = nullptr;
 DWORD g_pid = 0;
+bool g_viaScript = false;
 std::string g_shots;
 
 void Report(const std::string& line) {
@@ -68,19 +81,22 @@ std::string TextOf(HWND hwnd) {
 // may not answer WM_GETTEXT in time.
 struct Windows {
   HWND portDialog = nullptr, progress = nullptr, box = nullptr;
+  int boxes = 0;
 };
 
 BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM data) {
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
-  if (pid != g_pid || !IsWindowVisible(hwnd) || ClassOf(hwnd) != "#32770") return TRUE;
+  // Started through cmd.exe, velmora.exe is any process but the driver.
+  const bool theirs = g_viaScript ? pid != GetCurrentProcessId() : pid == g_pid;
+  if (!theirs || !IsWindowVisible(hwnd) || ClassOf(hwnd) != "#32770") return TRUE;
   auto* found = reinterpret_cast<Windows*>(data);
   if (GetDlgItem(hwnd, IDC_PORT_COMBO))
     found->portDialog = hwnd;
   else if (GetDlgItem(hwnd, IDC_PROGRESS_BAR))
     found->progress = hwnd;
   else
-    found->box = hwnd;
+    found->box = hwnd, ++found->boxes;
   return TRUE;
 }
 
@@ -198,19 +214,28 @@ BOOL CALLBACK CollectBoxText(HWND child, LPARAM data) {
   return TRUE;
 }
 
-// Reports the box that is up and answers it with button `answer`.
-void Answer(const Windows& w, int answer, const std::string& shot) {
+// Reports the box that is up, and the bar when the progress window is up: a
+// run that ends at once may show its box before the system has first shown
+// the window.
+void Describe(const Windows& w, const std::string& shot) {
   std::pair<std::string, std::string> parts;
   EnumChildWindows(w.box, CollectBoxText, reinterpret_cast<LPARAM>(&parts));
   Report("box " + parts.first + " [" + parts.second + "]");
-  // The bar, when the progress window is up: a run that ends at once may
-  // show its box before the system has first shown the window.
   if (w.progress) Report("bar " + BarText(w.progress) + " fill " + Fill(w.progress));
   Shoot(w.box, shot);
+}
+
+// Answers the box with button `answer` and waits for it to close.
+void Click(const Windows& w, int answer) {
   HWND button = GetDlgItem(w.box, answer);
   if (!button) Fail("the box's button " + std::to_string(answer));
   PostMessageA(button, BM_CLICK, 0, 0);
   WaitFor("the box to close", [&](const Windows& now) { return now.box != w.box; });
+}
+
+void Answer(const Windows& w, int answer, const std::string& shot) {
+  Describe(w, shot);
+  Click(w, answer);
 }
 
 void ClickUpdate(HWND dialog) {
@@ -260,7 +285,9 @@ int main(int argc, char** argv) {
   }
   const std::string which = argv[1];
   g_shots = argv[4];
-  std::string command = std::string("\"") + argv[2] + "\"";
+  const std::string program = argv[2];
+  g_viaScript = program.size() > 4 && program.substr(program.size() - 4) == ".cmd";
+  std::string command = (g_viaScript ? "cmd.exe /c \"" : "\"") + program + "\"";
   for (int i = 5; i < argc; ++i) command += std::string(" ") + argv[i];
 
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -290,8 +317,12 @@ int main(int argc, char** argv) {
   const LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
   std::string entries = "entries " + std::to_string(count);
   for (LRESULT i = 0; i < count; ++i) {
+    // In UTF-16: Wine passes an entry's ANSI text to another process only
+    // up to its first character.
+    wchar_t wide[256] = L"";
+    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
     char text[256] = "";
-    SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
     entries += std::string(" ") + text;
   }
   Report(entries);
@@ -337,6 +368,32 @@ int main(int argc, char** argv) {
     } else {
       Answer(WaitFor("the outcome", boxUp), IDOK, "update-complete-after-no");
     }
+    WaitForExit();
+  } else if (which == "detect-no" || which == "detect-yes") {
+    ClickUpdate(dialog);
+    const Windows looking = WaitFor("the search for the receiver", [](const Windows& w) {
+      return w.progress && !w.box && BarText(w.progress) == "\"Looking for the receiver...\"";
+    });
+    PostMessageA(looking.progress, WM_CLOSE, 0, 0);
+    const Windows question = WaitFor("the stop question", boxUp);
+    Describe(question, "stop-question-looking");
+    if (which == "detect-no") {
+      // Meanwhile the engine's wait ends, failed: its outcome must wait.
+      Sleep(1000);
+      Report("boxes " + std::to_string(Find().boxes));
+      Click(question, IDNO);
+      Answer(WaitFor("the outcome", boxUp), IDOK, "update-not-complete-after-no");
+    } else {
+      const DWORD yes = GetTickCount();
+      Click(question, IDYES);
+      const Windows after = WaitFor("the progress window to close",
+                                    [](const Windows& w) { return w.box || !w.progress; });
+      const DWORD took = GetTickCount() - yes;
+      Report(took < 500 ? "closed within 500 ms" : "closed after " + std::to_string(took) + " ms");
+      if (after.box) Answer(after, IDOK, "unexpected");
+    }
+    ReportDialog();
+    PostMessageA(WaitForPortDialog(), WM_CLOSE, 0, 0);
     WaitForExit();
   } else {
     TerminateProcess(g_process, 99);

@@ -16,7 +16,7 @@
 CPortDialog::CPortDialog(const Discovery& discovery, QWidget* parent)
     : QDialog(parent),
       appIcon(QStringLiteral(":/velmora/velmora.svg")),
-      engine(ProgrammerMain),
+      engine(RunProgrammer),
       workerWatch_(new QTimer(this)) {
   Ui::IDD_102 form;
   form.setupUi(this);

@@ -114,7 +114,7 @@ class PortDialogTest : public QObject {
     CPortDialog dialog(Listing({}));
     QCOMPARE(dialog.portCombo->currentIndex(), -1);
     std::string port;
-    dialog.engine = [&port](int argc, char** argv) {
+    dialog.engine = [&port](int argc, char** argv, RunHooks&) {
       if (argc == 3) port = argv[2];
       return 0;
     };
@@ -129,7 +129,7 @@ class PortDialogTest : public QObject {
     CPortDialog dialog(Listing({Port("COM1", "P (COM1)"), Port("COM12", "Q (COM12)")}));
     std::atomic<int> result{3};
     std::string port;
-    dialog.engine = [&](int argc, char** argv) {
+    dialog.engine = [&](int argc, char** argv, RunHooks&) {
       if (argc == 3) port = argv[2];
       return result.load();
     };

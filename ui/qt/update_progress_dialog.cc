@@ -23,7 +23,7 @@ std::string ApplicationTemplate() {
 }  // namespace
 
 CUpdateProgressDialog::CUpdateProgressDialog(QWidget* parent)
-    : QDialog(parent), commandTemplate(ApplicationTemplate()), engine(ProgrammerMain) {
+    : QDialog(parent), commandTemplate(ApplicationTemplate()), engine(RunProgrammer) {
   Ui::IDD_129 form;
   form.setupUi(this);
   progressBar = form.IDC_1007;
@@ -109,11 +109,11 @@ void CUpdateProgressDialog::OnFinished(int32_t outcome) {
 
 void CUpdateProgressDialog::reject() {
   RunChannel& run = RunChannel::process();
-  if (run.stopQuestionNeeded()) {
-    run.hold();
+  // A worker that has posted its outcome holds no more: the window closes.
+  if (run.stopQuestionNeeded() && run.hold()) {
     if (ShowMessage(this, LoadString(IDS_STOP_QUESTION), QMessageBox::Yes | QMessageBox::No) ==
         QMessageBox::Yes) {
-      run.runFlag.store(0);
+      run.stop();
       progressBar->SetWindowText(LoadString(IDS_STOPPING));
     }
     run.release();

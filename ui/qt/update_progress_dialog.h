@@ -6,8 +6,11 @@
 // its details.
 //
 // Closing it (close box, Escape) while the worker runs asks whether to stop,
-// with the worker held at its next run-flag check until the answer; Yes
-// clears the run flag. Any other close ends the window at once.
+// with the worker held wherever it is until the answer (at the engine's
+// run-flag checks, in its timed waits, before it posts the outcome, so no
+// outcome box comes over the question); Yes stops the run: the run flag is
+// cleared and the engine's waits end at once. Any other close ends the
+// window at once.
 //
 // While there is no percentage to show the bar says why: "Looking for the
 // receiver..." from the start until the transfer posts its total, and
@@ -38,7 +41,7 @@ class CUpdateProgressDialog : public QDialog {
   // The command template the worker builds its words from; by default the
   // application's arguments after its name.
   std::string commandTemplate;
-  // What the worker runs: ProgrammerMain unless replaced.
+  // What the worker runs: RunProgrammer unless replaced.
   RunChannel::Engine engine;
 
   CPercentProgressCtrl* progressBar;

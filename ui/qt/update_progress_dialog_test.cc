@@ -2,11 +2,13 @@
 // machine, with a stand-in engine on the real worker thread.
 #include "ui/qt/update_progress_dialog.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 #include <atomic>
 #include <thread>
 
 #include "engine/console.h"
+#include "engine/reply_reader.h"
 #include "ui/qt/percent_progress_ctrl.h"
 #include "ui/qt/test_support.h"
 
@@ -26,7 +28,7 @@ struct StandIn {
   std::atomic<int> argc{-1};
 
   RunChannel::Engine engine() {
-    return [this](int count, char**) {
+    return [this](int count, char**, RunHooks&) {
       argc = count;
       while (!found) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       PostProgress(PROGRESS_SET_TOTAL, 1000);
@@ -102,7 +104,7 @@ class UpdateProgressDialogTest : public QObject {
   }
 
   void emptyCommandLineRunsTheRealProgrammer() {
-    // ProgrammerMain with no words shows its usage, waits for a key (which
+    // RunProgrammer with no words shows its usage, waits for a key (which
     // the run's console answers at once) and returns 0.
     CUpdateProgressDialog real;
     real.commandTemplate = "";
@@ -169,6 +171,45 @@ class UpdateProgressDialogTest : public QObject {
     QCOMPARE(answerer->seen[1].text, QString("Update complete!"));
   }
 
+  // The question while the receiver is looked for (an engine wait that
+  // ends, and fails, while the question is up): the run is held there, and
+  // the outcome comes only after the answer No.
+  void noDuringDetectionHoldsTheOutcome() {
+    dialog->engine = [](int, char**, RunHooks&) {
+      Delay(300);
+      return 0;
+    };
+    bool heldPastTheWait = false;
+    answerer->Queue(QMessageBox::No, [&] {
+      QTest::qWait(600);
+      heldPastTheWait = RunChannel::process().workerRunning();
+    });
+    answerer->Queue(QMessageBox::Ok);
+    QTimer::singleShot(30, [this] { dialog->close(); });
+    QCOMPARE(dialog->exec(), int(QDialog::Rejected));
+    QVERIFY(heldPastTheWait);
+    QCOMPARE(answerer->seen.size(), size_t(2));
+    QCOMPARE(answerer->seen[0].text, QString("Do you want to stop updating?"));
+    QCOMPARE(answerer->seen[1].text, QString("Update not complete!"));
+  }
+
+  // Yes ends the run wherever it is: the engine's wait ends at once, and the
+  // window closes within half a second, with no box.
+  void yesDuringDetectionEndsWithinHalfASecond() {
+    // A wait of the engine's, in a run with the hooks the worker gives it.
+    dialog->engine = [](int, char**, RunHooks& hooks) {
+      const RunHooksScope run(hooks);
+      Delay(5000);
+      return 0;
+    };
+    QElapsedTimer sinceYes;
+    answerer->Queue(QMessageBox::Yes, [&] { sinceYes.start(); });
+    QTimer::singleShot(30, [this] { dialog->close(); });
+    QCOMPARE(dialog->exec(), int(QDialog::Rejected));
+    QVERIFY2(sinceYes.elapsed() < 500, qPrintable(QString::number(sinceYes.elapsed())));
+    QCOMPARE(answerer->seen.size(), size_t(1));
+  }
+
   void yesStopsWithoutAMessage() {
     answerer->Queue(QMessageBox::Yes);
     QTimer::singleShot(30, [this] { dialog->close(); });
@@ -210,7 +251,7 @@ class UpdateProgressDialogTest : public QObject {
   }
 
   void totalOfZeroLeavesAnEmptyRange() {
-    dialog->engine = [](int, char**) {
+    dialog->engine = [](int, char**, RunHooks&) {
       PostProgress(PROGRESS_SET_TOTAL, 0);
       PostProgress(PROGRESS_SET_POSITION, 0);
       PostProgress(7, 1);  // an unknown code changes nothing

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include "engine/utf8-win32.h"
 #include "resources/strings.h"
 #include "resources/velmora_rc.h"
 
@@ -94,7 +95,7 @@ void CUpdateProgressDialog::OnFinished(int32_t outcome) {
       // why, goes to the debugger's output (and, echoed as it was printed,
       // to standard output when the program has one).
       const std::string details = run.console.text();
-      OutputDebugStringA(details.c_str());
+      OutputDebugStringW(WideFromUtf8(details).c_str());
       ShowMessage(hwnd_, LoadText(IDS_NOT_COMPLETE), MB_OK);
       run.runFlag.store(0);
       PostMessageA(hwnd_, WM_CLOSE, 0, 0);
@@ -123,12 +124,12 @@ bool CUpdateProgressDialog::WorkerStillRunning() {
 
 void CUpdateProgressDialog::OnClose() {
   RunChannel& run = RunChannel::process();
-  if (run.runFlag.load() == 1 && WorkerStillRunning()) {
-    // Held at the engine's next run-flag check, not suspended (see the
-    // header): the question must never wait for a lock the worker holds.
-    run.hold();
+  // Held at the engine's next check or wait, not suspended (see the
+  // header): the question must never wait for a lock the worker holds. A
+  // worker that has posted its outcome holds no more: the window closes.
+  if (run.runFlag.load() == 1 && WorkerStillRunning() && run.hold()) {
     if (ShowMessage(hwnd_, LoadText(IDS_STOP_QUESTION), MB_YESNO) == IDYES) {
-      run.runFlag.store(0);
+      run.stop();
       SetWindowTextA(progressBar.hwnd(), LoadText(IDS_STOPPING).c_str());
     }
     run.release();

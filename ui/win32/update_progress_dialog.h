@@ -7,13 +7,15 @@
 //
 // A close request (the close box, Escape, or its own WM_CLOSE) while the run
 // may go on and the worker still runs (a 1 ms WaitForSingleObject on it
-// times out) asks "Do you want to stop updating?"; Yes clears the run flag.
-// The worker is held at the engine's next run-flag check while the question
-// is shown, not suspended: a thread suspended anywhere may hold the C
-// runtime's or the process heap's lock, which the message box needs, and
-// the window thread would hang. Any other close ends the window at once,
-// also while a stopped worker is still finishing (the channel then keeps
-// the flag valid and 0 and drops the worker's last posts).
+// times out) asks "Do you want to stop updating?"; Yes stops the run (the
+// run flag cleared, the engine's waits ended at once). The worker is held
+// wherever it is while the question is shown (at the engine's run-flag
+// checks, in its timed waits, before it posts the outcome, so no outcome box
+// comes over the question), not suspended: a thread suspended anywhere may
+// hold the C runtime's or the process heap's lock, which the message box
+// needs, and the window thread would hang. Any other close ends the window
+// at once, also while a stopped worker is still finishing (the channel then
+// keeps the flag valid and 0 and drops the worker's last posts).
 //
 // While there is no percentage to show the bar says why: "Looking for the
 // receiver..." from the start until the transfer posts its total, and
@@ -32,7 +34,7 @@
 class CUpdateProgressDialog {
  public:
   // `commandTemplate`: the programmer's command line with "<COMPORT>";
-  // `engine`: what the worker runs (ProgrammerMain in the program).
+  // `engine`: what the worker runs (RunProgrammer in the program).
   CUpdateProgressDialog(std::string commandTemplate, RunChannel::Engine engine);
   ~CUpdateProgressDialog();
 

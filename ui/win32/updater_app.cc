@@ -1,6 +1,7 @@
 #include "ui/win32/updater_app.h"
 
 #include "engine/programmer.h"
+#include "engine/utf8-win32.h"
 #include "serial/port_discovery.h"
 #include "ui/run_channel.h"
 #include "ui/update_thread.h"
@@ -14,7 +15,7 @@ bool CUpdaterApp::InitInstance() {
   {
     CPortDialog dialog(
         [](PortList& list, bool requireOpenable) { discoverPorts(list, requireOpenable); },
-        CommandTail(GetCommandLineA()), ProgrammerMain);
+        CommandTail(Utf8FromWide(GetCommandLineW()).c_str()), RunProgrammer);
     dialog.DoModal();
     updateComplete_ = dialog.updateComplete;
   }
