@@ -94,9 +94,9 @@ class Qmp:
                 self.events.append(reply)
 
 
-def device_properties(spec):
+def device_properties(device):
     """"usb-serial,id=usb0,chardev=cu0" as device_add's arguments."""
-    words = spec.split(",")
+    words = device.split(",")
     arguments = {"driver": words[0]}
     for word in words[1:]:
         key, _, value = word.partition("=")
@@ -116,9 +116,9 @@ def main():
     parser.add_argument("qemu", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     command = args.qemu[1:] if args.qemu and args.qemu[0] == "--" else args.qemu
-    devices = dict(device_properties(spec) for spec in args.device)
-    for spec in args.device:
-        command += ["-device", spec]
+    devices = dict(device_properties(device) for device in args.device)
+    for device in args.device:
+        command += ["-device", device]
 
     start = time.monotonic()
     deadline = start + args.timeout
