@@ -5,7 +5,8 @@
 // reads line by line; its standard error goes to an anonymous file, so that
 // a simulator that says much never waits for a reader. Its standard input is
 // /dev/null. It takes the alias directory that $VELMORA_PORTS names in this
-// process when it starts.
+// process when it starts. Where the system allows it (root), it runs at a
+// higher priority (nice -5) than the tests around it.
 //
 // Threads: one object is used from one thread at a time.
 #ifndef VELMORA_TESTS_SIM_LAUNCHER_H_
